@@ -1,0 +1,89 @@
+#include "cli/Cli.h"
+
+#include "platform/Platform.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace cli {
+
+std::string Options::Get(const std::string& name, const std::string& fallback) const {
+    for (const auto& [k, v] : values)
+        if (k == name)
+            return v;
+    return fallback;
+}
+
+bool Options::Has(const std::string& name) const {
+    if (std::find(flags.begin(), flags.end(), name) != flags.end())
+        return true;
+    return std::any_of(values.begin(), values.end(), [&](const auto& kv) { return kv.first == name; });
+}
+
+Options ParseOptions(const Args& args, const std::vector<std::string>& valueOptions,
+                     const std::vector<std::string>& flagOptions) {
+    Options o;
+    auto contains = [](const std::vector<std::string>& v, const std::string& s) {
+        return std::find(v.begin(), v.end(), s) != v.end();
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            if (contains(valueOptions, a)) {
+                if (i + 1 >= args.size())
+                    throw UsageError("option " + a + " needs a value");
+                if (o.Has(a))
+                    throw UsageError("option " + a + " given twice");
+                o.values.emplace_back(a, args[++i]);
+            } else if (contains(flagOptions, a)) {
+                o.flags.push_back(a);
+            } else {
+                throw UsageError("unknown option " + a);
+            }
+        } else {
+            o.positional.push_back(a);
+        }
+    }
+    return o;
+}
+
+std::string DriveArgument(const std::string& arg) {
+    if (arg.size() == 2 && std::isalpha(static_cast<unsigned char>(arg[0])) && arg[1] == ':') {
+        std::string d = arg;
+        d[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(d[0])));
+        return d;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(arg, ec))
+        throw UsageError("'" + arg + "' is neither a drive (E:) nor a folder");
+    // A folder stands in for a card: give it a free letter from E: on.
+    for (char letter = 'E'; letter <= 'Z'; ++letter) {
+        std::string d{letter, ':'};
+        if (platform::DriveNativeRoot(d).empty()) {
+            platform::MapDrive(d, std::filesystem::absolute(arg).lexically_normal().string());
+            return d;
+        }
+    }
+    throw std::runtime_error("no free drive letter for '" + arg + "'");
+}
+
+std::vector<bool> ParseTrackList(const std::string& text) {
+    std::vector<bool> tracks(8, text.empty());
+    if (text.empty())
+        return tracks;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        std::string item = text.substr(start, comma == std::string::npos ? std::string::npos
+                                                                         : comma - start);
+        if (item.size() != 1 || item[0] < '1' || item[0] > '8')
+            throw UsageError("track list '" + text + "': tracks are numbers 1 to 8, separated by commas");
+        tracks[static_cast<std::size_t>(item[0] - '1')] = true;
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return tracks;
+}
+
+} // namespace cli

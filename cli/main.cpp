@@ -1,0 +1,63 @@
+#include "cli/Cli.h"
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <map>
+
+namespace {
+
+const char* kUsage =
+    "usage: trackhaul-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  tc TIMECODE                              timecode text -> sample position\n"
+    "  tc --samples N --rate HZ --fps CODE [--drop]\n"
+    "                                           sample position -> timecode text\n"
+    "                                           (CODE 24, 25, 29 or 30)\n"
+    "  drives                                   list recorder drives (drive TAB root)\n"
+    "  songs --drive DRIVE                      list songs (name TAB sampling frequency)\n"
+    "  import --drive DRIVE --song NAME --to FOLDER [--tracks LIST] [--yes]\n"
+    "                                           render tracks to FOLDER/tr0N.wav\n"
+    "  export --from FOLDER --drive DRIVE --song NAME [--tracks LIST] [--yes]\n"
+    "                                           copy FOLDER/tr0N.wav into the song\n"
+    "  demo-card FOLDER                         write a demo card into FOLDER\n"
+    "\n"
+    "DRIVE is a drive text (E:) or a folder holding a copy of a card.\n"
+    "LIST is comma-separated track numbers 1-8 (default: all).\n"
+    "Exit status: 0 done, 1 stopped or refused, 2 usage error, 3 error.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::map<std::string, int (*)(const cli::Args&)> commands = {
+        {"tc", cli::CmdTc},         {"drives", cli::CmdDrives}, {"songs", cli::CmdSongs},
+        {"import", cli::CmdImport}, {"export", cli::CmdExport}, {"demo-card", cli::CmdDemoCard},
+    };
+    if (argc < 2) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    auto it = commands.find(command);
+    if (it == commands.end()) {
+        std::cerr << "trackhaul-cli: unknown command '" << command << "'\n\n" << kUsage;
+        return 2;
+    }
+    try {
+        return it->second(cli::Args(argv + 2, argv + argc));
+    } catch (const cli::UsageError& e) {
+        std::cerr << "trackhaul-cli: " << e.what() << "\n\n" << kUsage;
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 3;
+    } catch (...) {
+        std::cerr << "unknown error\n";
+        return 3;
+    }
+}

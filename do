@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Set-up and build driver for a fresh Debian 12 machine (run as root).
+#   ./do run    install what is needed, build, and run the program's main job
+#   ./do test   install what is needed, build, and run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+install_deps() {
+    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev libgl1-mesa-dev)
+    local missing=()
+    for p in "${pkgs[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        echo "Installing: ${missing[*]}"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+build() { # build DIR [cmake options...]
+    local dir=$1
+    shift
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$dir" -j"$JOBS"
+}
+
+cmd_run() {
+    install_deps
+    build "$ROOT/build"
+    local bin=$ROOT/build
+    if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
+        exec "$bin/trackhaul" --demo
+    fi
+    echo "No display found: running the demo import with trackhaul-cli instead."
+    local cache=${XDG_CACHE_HOME:-$HOME/.cache}/trackhaul
+    local card=$cache/demo-card out=$cache/demo-import
+    mkdir -p "$out"
+    "$bin/trackhaul-cli" demo-card "$card"
+    "$bin/trackhaul-cli" songs --drive "$card"
+    local song
+    song=$("$bin/trackhaul-cli" songs --drive "$card" | head -n1 | cut -f1)
+    "$bin/trackhaul-cli" import --drive "$card" --song "$song" --to "$out" --yes
+    echo "Imported tracks of '$song' are in $out:"
+    ls -l "$out"
+}
+
+cmd_test() {
+    install_deps
+    build "$ROOT/build"
+    (cd "$ROOT/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$JOBS")
+    echo "--- core tests under AddressSanitizer + UBSan ---"
+    build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTRACKHAUL_SANITIZE=ON -DTRACKHAUL_BUILD_APP=OFF
+    (cd "$ROOT/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --output-on-failure -j"$JOBS" -L core)
+}
+
+case "${1:-}" in
+run) cmd_run ;;
+test) cmd_test ;;
+*)
+    echo "usage: ./do run | ./do test" >&2
+    exit 2
+    ;;
+esac

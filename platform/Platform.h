@@ -1,0 +1,109 @@
+#pragma once
+// The operating system's services that the program needs, behind one small interface.
+// Paths above this layer stay in drive-letter form ("E:\\Song\\Song.ADL", no trailing
+// backslash on folders); only this layer translates them to native paths.
+// On POSIX a volume table maps drive letters to mount points, and names are found without
+// regard to ASCII letter case, as on the recorder's own file system.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// File attribute bits, as the recorder's file system and Windows define them.
+enum Attribute : std::uint32_t {
+    AttrReadOnly = 0x01,
+    AttrHidden = 0x02,
+    AttrSystem = 0x04,
+    AttrVolumeLabel = 0x08,
+    AttrDirectory = 0x10,
+    AttrArchive = 0x20,
+    AttrNormal = 0x80,
+};
+constexpr std::uint32_t kAttrMaskAll = 63; // every kind of entry
+
+enum class DriveType { Unknown, NoRootDir, Removable, Fixed, Remote, CdRom, RamDisk };
+
+struct DirEntry {
+    std::string name;          // as the file system gives it
+    std::uint32_t attributes;  // Attribute bits
+};
+
+// --- Volumes -------------------------------------------------------------------------------
+
+// Root strings of every logical drive ("C:\\", "E:\\"), in letter order.
+std::vector<std::string> LogicalDriveStrings();
+// Type of the drive whose root path ("E:\\") is given.
+DriveType GetDriveType(const std::string& rootPath);
+// The device drive test: removable, and the root is not "A:\\".
+bool IsDeviceDrive(const std::string& rootPath);
+// Bytes available to the caller on the volume holding `path` ("E:" or any path on it).
+std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path);
+// Presents a native folder as a removable drive ("E:" -> "/media/card-copy"). Replaces an
+// earlier mapping of the same letter.
+void MapDrive(const std::string& drive, const std::string& nativeRoot);
+void UnmapDrive(const std::string& drive);
+// The native root of a drive text ("E:" or "E:\\"), empty when the letter is unknown.
+std::string DriveNativeRoot(const std::string& drive);
+
+// Critical-error pop-ups off for the guard's lifetime (no-op on POSIX).
+class ErrorModeGuard {
+public:
+    ErrorModeGuard();
+    ~ErrorModeGuard();
+    ErrorModeGuard(const ErrorModeGuard&) = delete;
+    ErrorModeGuard& operator=(const ErrorModeGuard&) = delete;
+
+private:
+    unsigned previous_ = 0;
+};
+
+// --- Paths and files -----------------------------------------------------------------------
+
+// Native path of a drive-letter path; components that do not exist as written are matched
+// against the folder's entries ignoring ASCII case. Components that match nothing stay as
+// written, so a file that is created gets exactly the name asked for. Empty when the drive
+// letter is unknown.
+std::string NativePath(const std::string& path);
+
+// Entries of `pattern` (a folder + "\\*.*"), "." and ".." included, in the file system's
+// order. Empty when the folder can't be read.
+std::vector<DirEntry> ListDirectory(const std::string& pattern);
+
+bool FileExists(const std::string& path);      // exists and is not a directory
+bool DirectoryExists(const std::string& path); // exists and is a directory
+// Attribute bits of a file or folder; nullopt when it does not exist.
+std::optional<std::uint32_t> GetFileAttributes(const std::string& path);
+bool IsReadOnly(const std::string& path);
+// Clears read-only (makes the file writable for its owner).
+bool SetFileAttributesNormal(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Renames `from` to `to`; an existing `to` is replaced.
+bool RenameFile(const std::string& from, const std::string& to);
+bool CreateDirectory(const std::string& path);
+
+// Opens a file with an fopen mode ("rb", "wb", "r+b", ...). nullptr on failure.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// The whole content of a file; nullopt when it can't be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Splits text into lines: a line ends at CR LF, a lone CR or a lone LF; the end of the text
+// ends the last line (so a final line end leaves no empty last line); a zero byte ends the
+// text. Bytes are kept as they are.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// Loads a text file as lines (SplitLines). Throws std::runtime_error naming the file when it
+// can't be opened.
+std::vector<std::string> LoadLines(const std::string& path);
+
+// Folder of the running executable, in drive-letter form, no trailing backslash.
+std::string ProgramFolder();
+// A native path turned into drive-letter form (the longest matching drive root wins);
+// empty when no drive holds it.
+std::string ToDrivePath(const std::string& nativePath);
+
+} // namespace platform

@@ -1,0 +1,77 @@
+#pragma once
+// The parts of a song's AES31 edit list (".ADL") that the program reads and writes.
+// Lines are compared with tags after trimming; everything else is carried along unread.
+#include "song/SongEvent.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace th {
+
+using Lines = std::vector<std::string>;
+
+// Removes leading and trailing characters of code 32 or less.
+std::string Trim(std::string_view text);
+
+// The trimmed lines of a <SEQUENCE> block, opening line in slot 0. Lines beyond the tenth
+// slot are ignored. A later block fills the slots again from slot 0.
+using SequenceLines = std::array<std::string, 10>;
+
+// Reads the <SEQUENCE> block(s). Returns nullopt when there is none; throws ListIndexError
+// when a block has no closing "</SEQUENCE>".
+std::optional<SequenceLines> ReadSequenceLines(const Lines& lines);
+
+// The song's sampling frequency from slot 1: drop 17 characters, trim, drop one more
+// character, convert the rest (throws ConvertError when it is not an integer).
+int SampleRateFromSequence(const SequenceLines& sequence);
+
+// Frame-rate text of a <SEQUENCE> line 5 (untrimmed): characters 20 to 35 hold a timecode;
+// "F24", "F25", "F30nd", "F30df", or nullopt.
+std::optional<std::string> FrameRateTextOfLine(const std::string& line5);
+
+// What the export needs to know before it changes a list.
+struct ExportScan {
+    std::string frameRateText; // "F24", "F25", "F30nd" or "F30df"
+    int nextEntryNo = 1;       // entry number of the first new event
+};
+
+enum class ScanError {
+    None,
+    NoSequence,         // no <SEQUENCE> block (or its line 5 is missing)
+    BadFrameRate,       // line 5 names no frame rate we can write
+    UnclosedEventList,  // <EVENT_LIST> without a "</ADL>" line after it
+    NoClosingLines,     // fewer than two lines to drop at the end
+};
+
+// Scans a list as the export's rewrite does. nullopt (with the reason) when the export can't
+// rewrite it safely; the file must then stay unchanged.
+std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why = nullptr);
+
+// Frame-rate code (24, 25, 30) and drop-frame flag of a frame-rate text.
+int FrameRateCode(const std::string& frameRateText);
+bool IsDropFrame(const std::string& frameRateText);
+
+// The zero timecode written for source in and destination in of a new event; empty when the
+// rate has no timecode form.
+std::string ZeroTimecode(int sampleRate, const std::string& frameRateText);
+
+// "\t\t(Entry)\t0004\t(Cut)\tF\t\"ZT60001.WAV\"\t1\t3\t<zero>\t<zero>\t<length>\t_\r\n"
+std::string ComposeEventLine(int entryNo, const std::string& upperFileName, int track,
+                             const std::string& zeroTc, const std::string& lengthTc);
+
+// The closing lines of a list as the export writes them.
+inline constexpr std::string_view kClosingLines = "\t</EVENT_LIST>\r\n</ADL>\r\n";
+
+// Cuts one event line into its eleven fields (fields 0..9 without blanks and TABs, field 10
+// the rest unchanged, quotes removed from field 4).
+std::array<std::string, 11> CutEventLine(const std::string& line);
+
+// Fills the table from the first <EVENT_LIST> block. Returns false (table untouched) when the
+// block holds more than 9998 events. Throws ListIndexError when the block is not closed and
+// ConvertError when an integer field is not an integer. No <EVENT_LIST>: EventCount 0.
+bool ReadEventList(const Lines& lines, SongEventTable& table);
+
+} // namespace th

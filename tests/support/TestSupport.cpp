@@ -1,0 +1,101 @@
+#include "support/TestSupport.h"
+
+#include "platform/Platform.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    path_ = fs::temp_directory_path() /
+            ("trackhaul-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(path_, ec);
+}
+
+MappedDrive::MappedDrive(const std::string& drive, const fs::path& root) : drive_(drive) {
+    platform::MapDrive(drive, root.string());
+}
+
+MappedDrive::~MappedDrive() { platform::UnmapDrive(drive_); }
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string U16(std::uint16_t v) {
+    return std::string{static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
+}
+
+std::string U32(std::uint32_t v) { return U16(v & 0xffff) + U16(v >> 16); }
+
+std::string Chunk(const std::string& id, const std::string& data) {
+    std::string c = id + U32(static_cast<std::uint32_t>(data.size())) + data;
+    if (data.size() % 2)
+        c.push_back('\0');
+    return c;
+}
+
+std::string MakeWav(const std::string& audio, std::uint32_t rate, std::uint16_t channels,
+                    std::uint16_t bits) {
+    const std::uint16_t align = static_cast<std::uint16_t>(channels * bits / 8);
+    std::string fmt = U16(1) + U16(channels) + U32(rate) + U32(rate * align) + U16(align) +
+                      U16(bits);
+    std::string body = "WAVE" + Chunk("fmt ", fmt) + Chunk("data", audio);
+    return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
+}
+
+std::string Pattern(std::size_t bytes, std::uint32_t seed) {
+    std::string s(bytes, '\0');
+    std::mt19937 rng(seed);
+    for (auto& c : s)
+        c = static_cast<char>(1 + rng() % 255);
+    return s;
+}
+
+bool FakeUi::Ask(const std::string& text) {
+    questions.push_back(text);
+    if (answers.empty())
+        return defaultAnswer;
+    bool a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+void FakeUi::ShowProgress() {
+    shown = true;
+    ++showCount;
+    cancelled = false;
+}
+
+void FakeUi::ProcessMessages() {
+    ++pumps;
+    if (onPump)
+        onPump(*this);
+}
+
+} // namespace testsupport

@@ -1,0 +1,89 @@
+#pragma once
+// Helpers shared by the tests.
+#include "transfer/TransferUi.h"
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh temporary folder, removed (made writable first) when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A folder mapped as a removable drive letter for the lifetime of the object.
+class MappedDrive {
+public:
+    MappedDrive(const std::string& drive, const std::filesystem::path& root);
+    ~MappedDrive();
+    const std::string& drive() const { return drive_; }
+
+private:
+    std::string drive_;
+};
+
+std::string ReadFile(const std::filesystem::path& p);
+void WriteFile(const std::filesystem::path& p, const std::string& bytes);
+
+// Little-endian helpers for building files by hand.
+std::string U16(std::uint16_t v);
+std::string U32(std::uint32_t v);
+// A chunk: id, size, data and the pad byte when the size is odd.
+std::string Chunk(const std::string& id, const std::string& data);
+// A WAV file with a 16-byte "fmt " chunk and the given audio bytes.
+std::string MakeWav(const std::string& audio, std::uint32_t rate = 44100,
+                    std::uint16_t channels = 1, std::uint16_t bits = 16);
+// Deterministic audio bytes (never all zero) for `bytes` bytes, varied by `seed`.
+std::string Pattern(std::size_t bytes, std::uint32_t seed);
+
+// A scripted user: records every text shown and answers questions from a queue
+// (OK when the queue is empty unless defaultAnswer is false).
+class FakeUi : public th::TransferUi {
+public:
+    std::vector<std::string> questions;
+    std::vector<std::string> messages;
+    std::vector<std::string> labels;
+    std::deque<bool> answers;
+    bool defaultAnswer = true;
+    bool shown = false;
+    int showCount = 0;
+    std::uint32_t min = 0, max = 0, pos = 0;
+    bool cancelEnabled = true;
+    bool cancelled = false;
+    int pumps = 0;
+    // Runs on every ProcessMessages (for example to press Cancel after N blocks).
+    std::function<void(FakeUi&)> onPump;
+
+    bool Ask(const std::string& text) override;
+    void Message(const std::string& text) override { messages.push_back(text); }
+    void ShowProgress() override;
+    void CloseProgress() override { shown = false; }
+    void SetLabel(const std::string& text) override { labels.push_back(text); }
+    void SetMin(std::uint32_t v) override { min = v; }
+    void SetMax(std::uint32_t v) override { max = v; }
+    void SetPosition(std::uint32_t v) override { pos = v; }
+    std::uint32_t Min() const override { return min; }
+    std::uint32_t Max() const override { return max; }
+    std::uint32_t Position() const override { return pos; }
+    void SetCancelEnabled(bool e) override { cancelEnabled = e; }
+    bool CancelEnabled() const override { return cancelEnabled; }
+    bool Cancelled() const override { return cancelled; }
+    void SetCancelled(bool c) override { cancelled = c; }
+    void ProcessMessages() override;
+};
+
+} // namespace testsupport

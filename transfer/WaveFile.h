@@ -1,0 +1,100 @@
+#pragma once
+// RIFF WAVE files: reading the format and the data chunk of any file a card or a folder
+// holds, and writing the program's own 46-byte-header mono 16-bit files.
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace th {
+
+// The data of the "fmt " chunk, zero-extended to 20 bytes.
+struct WaveFormatRecord {
+    std::uint16_t formatTag = 0;      // 1 = linear PCM
+    std::uint16_t channels = 0;       // 1 = mono, 2 = stereo
+    std::uint32_t samplesPerSec = 0;  // Hz
+    std::uint32_t avgBytesPerSec = 0;
+    std::uint16_t blockAlign = 0;
+    std::uint16_t bitsPerSample = 0;
+    std::uint16_t extraSize = 0;
+};
+
+struct WaveFormatInfo {
+    WaveFormatRecord format;
+    std::uint32_t riffSize = 0; // size field of the "RIFF" chunk
+};
+
+// Block size of every audio copy.
+constexpr std::uint32_t kCopyBlock = 65536;
+
+std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path);
+std::optional<std::uint32_t> ReadDataSize(const std::string& path);
+// Byte length of the whole file.
+std::optional<std::uint64_t> FileLength(const std::string& path);
+
+// A source positioned inside its "data" chunk. Reads never go past the chunk nor the file:
+// what lies beyond reads as zero bytes.
+class WaveReader {
+public:
+    ~WaveReader();
+    WaveReader(const WaveReader&) = delete;
+    WaveReader& operator=(const WaveReader&) = delete;
+
+    std::uint32_t DataSize() const { return dataSize_; }
+    // Moves forward by `bytes` from the current position (may go past the end).
+    void Skip(std::uint64_t bytes);
+    // Fills `count` bytes; bytes past the data chunk or the file are zero. Returns the number
+    // of bytes that came from the file.
+    std::size_t Read(void* buffer, std::size_t count);
+
+private:
+    friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path);
+    WaveReader() = default;
+    std::FILE* file_ = nullptr;
+    std::uint64_t dataStart_ = 0;   // file offset of the first audio byte
+    std::uint32_t dataSize_ = 0;    // size field of the "data" chunk
+    std::uint64_t available_ = 0;   // audio bytes actually present in the file
+    std::uint64_t pos_ = 0;         // offset into the data chunk
+};
+
+// nullptr when the file does not open or has no RIFF/WAVE "data" chunk.
+std::unique_ptr<WaveReader> OpenWaveData(const std::string& path);
+
+// A file being written: header written, "data" chunk open.
+class WaveWriter {
+public:
+    ~WaveWriter(); // closes without fixing sizes if Close was not called
+    WaveWriter(const WaveWriter&) = delete;
+    WaveWriter& operator=(const WaveWriter&) = delete;
+
+    // Appends audio bytes; false when the write failed (disk full, card pulled).
+    bool Write(const void* data, std::size_t count);
+    std::uint64_t Written() const { return written_; }
+    // Sets the "data" and "RIFF" sizes (pad byte when odd), flushes and closes.
+    // False when any write, the flush or the close failed.
+    bool Close();
+
+private:
+    friend std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path,
+                                                      std::uint32_t sampleRate);
+    WaveWriter() = default;
+    std::FILE* file_ = nullptr;
+    std::uint64_t written_ = 0;
+    bool failed_ = false;
+};
+
+// Creates (or empties) `path` as a mono 16-bit file at `sampleRate`; nullptr on failure.
+std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_t sampleRate);
+// Closes the file, fixing its sizes (same as writer.Close()).
+bool CloseWaveFile(WaveWriter& writer);
+
+// Copies `count` bytes from `source` to `dest` in blocks of kCopyBlock: count / 65536 full
+// blocks, then one last transfer of count % 65536 bytes (possibly zero). After each block
+// `afterBlock(bytesMoved)` runs; it returns false to stop the copy. Returns false when the
+// copy was stopped or a write failed.
+bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
+                const std::function<bool(std::uint32_t)>& afterBlock);
+
+} // namespace th
