@@ -28,8 +28,8 @@ constexpr std::uint32_t kAttrMaskAll = 63; // every kind of entry
 enum class DriveType { Unknown, NoRootDir, Removable, Fixed, Remote, CdRom, RamDisk };
 
 struct DirEntry {
-    std::string name;          // as the file system gives it
-    std::uint32_t attributes;  // Attribute bits
+    std::string name;         // as the file system gives it
+    std::uint32_t attributes; // Attribute bits
 };
 
 // --- Volumes -------------------------------------------------------------------------------

@@ -21,7 +21,7 @@ std::string Trim(std::string_view text);
 using SequenceLines = std::array<std::string, 10>;
 
 // Reads the <SEQUENCE> block(s). Returns nullopt when there is none; throws ListIndexError
-// when a block has no closing "</SEQUENCE>".
+// when a block has no closing "</SEQUENCE>". Slots a block doesn't reach are left empty.
 std::optional<SequenceLines> ReadSequenceLines(const Lines& lines);
 
 // The song's sampling frequency from slot 1: drop 17 characters, trim, drop one more
@@ -40,10 +40,11 @@ struct ExportScan {
 
 enum class ScanError {
     None,
-    NoSequence,         // no <SEQUENCE> block (or its line 5 is missing)
-    BadFrameRate,       // line 5 names no frame rate we can write
-    UnclosedEventList,  // <EVENT_LIST> without a "</ADL>" line after it
-    NoClosingLines,     // fewer than two lines to drop at the end
+    NoSequence,        // no <SEQUENCE> block (or its line 5 is missing)
+    BadFrameRate,      // line 5 names no frame rate we can write
+    UnclosedEventList, // <EVENT_LIST> without a "</ADL>" line after it
+    NoClosingLines,    // fewer than two lines to drop at the end
+    NoEventList,       // no <EVENT_LIST> line: the last two lines are not known to close it
 };
 
 // Scans a list as the export's rewrite does. nullopt (with the reason) when the export can't
@@ -69,9 +70,10 @@ inline constexpr std::string_view kClosingLines = "\t</EVENT_LIST>\r\n</ADL>\r\n
 // the rest unchanged, quotes removed from field 4).
 std::array<std::string, 11> CutEventLine(const std::string& line);
 
-// Fills the table from the first <EVENT_LIST> block. Returns false (table untouched) when the
-// block holds more than 9998 events. Throws ListIndexError when the block is not closed and
-// ConvertError when an integer field is not an integer. No <EVENT_LIST>: EventCount 0.
+// Fills the table from the first <EVENT_LIST> block; later blocks are not read. Returns false
+// (table untouched) when the block holds more than 9998 events. Throws ListIndexError when the
+// block is not closed and ConvertError when an integer field is not an integer; the table is
+// untouched then too. No <EVENT_LIST>: EventCount 0.
 bool ReadEventList(const Lines& lines, SongEventTable& table);
 
 } // namespace th

@@ -23,7 +23,7 @@ struct TcFormatRow {
 struct FreqRow {
     std::uint32_t hertz;
     char writeLetter; // written before the sample field
-    char readLetter;  // recognised there when reading
+    char readLetter;  // recognised there when reading, as is writeLetter
 };
 
 // TcFormat 0..5: 24, 25, 29.97 nd, 29.97 df, 30 nd, 30 df.

@@ -4,11 +4,13 @@
 // The rule: within 0 .. TrackEnd, each byte position p takes its byte from the event of the
 // track listed last among those that cover p (start <= p < end): from that event's source at
 // src + (p - start), or zero for a "(Silence)" event; zero where no event covers p.
+// Zero-length and reversed events cover nothing; nothing is written past TrackEnd.
 #include "song/SongEvent.h"
 #include "song/Types.h"
 #include "transfer/Selection.h"
 #include "transfer/TransferUi.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,21 +25,31 @@ public:
     ~TrackRenderer();
 
     // Renders track n (1..8). True when the file was finished or the track has nothing to
-    // render; false when it failed (the caller reports "Copy failed!").
+    // render; false when it failed or was cancelled (the caller reports "Copy failed!").
     bool RenderTrack(int n);
 
     // Steps, public so that the dialog and the tests can reach them.
+    // Finds TrackEnd; false when the track has nothing to render.
     bool PrepareTrack(int n);
+    // Asks before replacing "tr0N.wav" and creates OutBase (no extension).
     bool OpenOutput(int n);
+    // Fixes the output's sizes and closes it; false when that failed.
     bool CloseOutput();
+    // Copies End - Pos bytes of CopyRow's source, from src + (Pos - start).
     bool CopyRange();
+    // Writes `count` zero bytes in bounded blocks.
     bool WriteSilence(BytePos count);
     static BytePos TimecodeToBytes(const std::string& text);
 
-    // The four searches over the rows of the current track.
+    // The searches over the rows of the current track. Pos only moves forward.
+    // CurRow := the row listed last among those covering Pos (0 when none); End := its end.
     void FindCoveringEvent();
-    void FindEventFrom();
+    // NextRow := the row starting first after Pos (ties to the later row); returns its start,
+    // or TrackEnd when none starts before TrackEnd.
+    BytePos FindEventFrom();
+    // Gap at Pos: End := the next start (or TrackEnd); returns End - Pos.
     BytePos FindNextStart();
+    // Cuts the segment [Pos, End) at the start of any row listed after CurRow.
     void ClipAtNextStart();
 
     // Renderer state.
@@ -52,20 +64,26 @@ public:
     std::string OutBase;
 
 private:
-    // Positions of one row of the track, converted once per track.
+    // One row of the track with its positions, converted once per track.
     struct TrackRow {
         std::int32_t row;
         BytePos start, end, src;
         bool silence;
     };
+    const TrackRow& RowOf(std::int32_t row) const;
+    bool AfterBlock(std::uint32_t bytes);
     bool Finish();
-    void Fail();
+    bool Fail();
 
     TransferUi& ui_;
     const Selection& sel_;
     const SongEventTable& table_;
     std::string destFolder_;
-    std::vector<TrackRow> rows_; // rows of the current track, in list order
+    std::vector<TrackRow> rows_;          // rows of the track, in list order
+    std::vector<std::size_t> byStart_;    // indexes into rows_ of non-empty rows, by start
+    std::size_t admitted_ = 0;            // entries of byStart_ already admitted
+    std::vector<std::size_t> active_;     // heap of admitted rows_, latest-listed on top
+    std::vector<std::int32_t> rowIndex_;  // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
 };
 

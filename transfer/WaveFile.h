@@ -12,9 +12,9 @@ namespace th {
 
 // The data of the "fmt " chunk, zero-extended to 20 bytes.
 struct WaveFormatRecord {
-    std::uint16_t formatTag = 0;      // 1 = linear PCM
-    std::uint16_t channels = 0;       // 1 = mono, 2 = stereo
-    std::uint32_t samplesPerSec = 0;  // Hz
+    std::uint16_t formatTag = 0;     // 1 = linear PCM
+    std::uint16_t channels = 0;      // 1 = mono, 2 = stereo
+    std::uint32_t samplesPerSec = 0; // Hz
     std::uint32_t avgBytesPerSec = 0;
     std::uint16_t blockAlign = 0;
     std::uint16_t bitsPerSample = 0;
@@ -53,10 +53,13 @@ private:
     friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path);
     WaveReader() = default;
     std::FILE* file_ = nullptr;
-    std::uint64_t dataStart_ = 0;   // file offset of the first audio byte
-    std::uint32_t dataSize_ = 0;    // size field of the "data" chunk
-    std::uint64_t available_ = 0;   // audio bytes actually present in the file
-    std::uint64_t pos_ = 0;         // offset into the data chunk
+    std::uint64_t dataStart_ = 0; // file offset of the first audio byte
+    std::uint32_t dataSize_ = 0;  // size field of the "data" chunk
+    std::uint64_t available_ = 0; // audio bytes actually present in the file
+    std::uint64_t pos_ = 0;       // offset into the data chunk
+    // File offset the stream stands at, so that sequential reads need no seek.
+    static constexpr std::uint64_t kUnknownPos = ~std::uint64_t{0};
+    std::uint64_t filePos_ = kUnknownPos;
 };
 
 // nullptr when the file does not open or has no RIFF/WAVE "data" chunk.

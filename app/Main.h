@@ -1,0 +1,159 @@
+#pragma once
+// The main window: the computer's folder tree on the left, the import and export tabs on the
+// right. Its selection state (th::Selection) is what the transfers read when they start.
+#include "song/SongEvent.h"
+#include "transfer/P2z.h"
+#include "transfer/Selection.h"
+#include "transfer/Wave.h"
+#include "transfer/Z2p.h"
+
+#include <QIcon>
+#include <QList>
+#include <QTreeWidgetItem>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+
+namespace th {
+
+// A tree or list item that sorts by its text ignoring case, then by the exact text.
+class TTreeNode : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override;
+};
+
+class TMAIN_FORM : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMAIN_FORM(UserMessages& messages, QWidget* parent = nullptr);
+    ~TMAIN_FORM() override;
+
+    // Creates the progress dialog (after the window, as its child) and the two transfer jobs
+    // that run on it.
+    TWAVE_FORM* CreateWaveForm();
+
+    // --- State ---------------------------------------------------------------------------
+    Selection Sel; // DestFolder, DriveRoot, AdlPath, SampleRate, songs, track boxes
+    SongEventTable SongEventTable;
+    std::unique_ptr<TImportJob> ImportJob;
+    std::unique_ptr<TExportJob> ExportJob;
+    TWAVE_FORM* WAVE_FORM = nullptr;
+    bool HasFolderIcon = false;
+    bool TransferStarted = false;
+    QList<QIcon> TreeImage;
+    QList<QIcon> ListImage;
+
+    // --- Widgets -------------------------------------------------------------------------
+    QTreeWidget* TreeView;
+    QTabWidget* PageControl1;
+
+    QWidget* TabSheet1;
+    QLabel* Z2PDrive;
+    QComboBox* Z2PComboDrive;
+    QLabel* Z2PName;
+    QComboBox* Z2PComboName;
+    QLabel* Z2PInfo;
+    QLabel* FSLabel;
+    QLabel* FSinfo;
+    QLabel* BITLabel;
+    QLabel* BITinfo;
+    QGroupBox* Z2PGrpTrack;
+    std::array<QCheckBox*, 8> Z2PTr;
+    QPushButton* Z2PBtnConv;
+
+    QWidget* TabSheet2;
+    QTreeWidget* ListView;
+    QGroupBox* P2ZGrpTrack;
+    std::array<QCheckBox*, 8> P2ZTr;
+    QLabel* P2ZDrive;
+    QComboBox* P2ZComboDrive;
+    QLabel* P2ZName;
+    QComboBox* P2ZComboName;
+    QPushButton* P2ZBtnConv;
+
+    QWidget* TabSheet3;
+    QGroupBox* GroupBox1;
+    QLineEdit* z2p_in;
+    QLineEdit* p2z_in;
+    QPushButton* z2p;
+    QPushButton* p2z;
+    QLabel* Label1;
+    QPlainTextEdit* Memo1;
+
+    // --- Handlers ------------------------------------------------------------------------
+    void FormCreate();
+    void FormPaint();
+    void PageControl1Change();
+    void Z2PBtnConvClick();
+    void P2ZBtnConvClick();
+    void z2pClick();
+    void p2zClick();
+    void Z2PComboDriveSelect();
+    void P2ZComboDriveSelect();
+    void Z2PComboNameSelect();
+    void P2ZComboNameSelect();
+    void TreeViewChange(QTreeWidgetItem* node);
+    void TreeViewExpanding(QTreeWidgetItem* node);
+
+    // --- Drive and song selection --------------------------------------------------------
+    void LoadSongList(const std::string& drive);
+    void SetTransferEnabled(bool flag);
+    void AddDriveEntry(const QString& text, int imageIndex);
+
+    // --- Folder tree and WAV list --------------------------------------------------------
+    bool BuildFolderTree();
+    int LoadComputerIcon();
+    void AddDriveNodes(QTreeWidgetItem* root);
+    int AddShellIcon(const std::string& path, bool drive = false);
+    static std::string NodePath(const QTreeWidgetItem* node);
+    bool AddFolderNodes(QTreeWidgetItem* node, const std::string& path);
+    static bool HasSubfolder(const std::string& path);
+    static int CountFolders(const std::string& path);
+    static bool ChildFoldersExist(const std::string& path, const QTreeWidgetItem* node);
+    void RefreshFolderNodes(QTreeWidgetItem* node);
+    void SelectFolder(const std::string& path);
+    void SortTree();
+    // The cell texts of one WAV list row: Name, FS, BIT, CH, SIZE.
+    static std::array<std::string, 5> WaveRowTexts(const std::string& name,
+                                                   std::uint32_t samplesPerSec,
+                                                   std::uint16_t bits, std::uint16_t channels,
+                                                   std::uint32_t riffSize);
+
+    // The standard exception display: the error's text in a message box; the program goes on.
+    void ShowException(const std::string& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildWidgets();
+    // Runs a handler; an error that leaves it is shown and the window goes on.
+    void Guarded(const std::function<void()>& handler);
+    // Song combos, labels and transfer controls from Sel.
+    void ShowSongList();
+    void ShowSongInfo();
+    // Sel's track boxes from the widgets, before a transfer.
+    void TakeTrackBoxes();
+    // Locks the window's controls while a transfer runs (the progress dialog stays live).
+    void LockForTransfer(bool locked);
+    void RefreshNodeIcon(QTreeWidgetItem* node);
+
+    UserMessages& messages_;
+};
+
+} // namespace th

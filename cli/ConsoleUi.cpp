@@ -1,0 +1,95 @@
+#include "cli/ConsoleUi.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace cli {
+
+std::string ConsoleText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out.push_back('\n');
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+ConsoleUi::ConsoleUi(bool yes) : yes_(yes), tty_(::isatty(STDERR_FILENO) != 0) {}
+
+bool ConsoleUi::Ask(const std::string& text) {
+    if (shown_ && tty_)
+        std::cerr << "\r\033[K";
+    std::cerr << ConsoleText(text) << "\n";
+    if (yes_)
+        return true;
+    if (!::isatty(STDIN_FILENO)) {
+        std::cerr << "(no terminal to answer: Cancel; use --yes to answer OK)\n";
+        return false;
+    }
+    std::cerr << "OK? [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+void ConsoleUi::Message(const std::string& text) {
+    if (shown_ && tty_)
+        std::cerr << "\r\033[K";
+    std::cerr << ConsoleText(text) << "\n";
+    lastPercent_ = -1;
+}
+
+void ConsoleUi::ShowProgress() {
+    shown_ = true;
+    SetCancelled(false);
+}
+
+void ConsoleUi::CloseProgress() {
+    if (shown_ && tty_)
+        std::cerr << "\r\033[K" << std::flush;
+    shown_ = false;
+}
+
+void ConsoleUi::SetLabel(const std::string& text) {
+    label_ = text;
+    lastPercent_ = -1;
+    Draw(true);
+}
+
+void ConsoleUi::SetPosition(std::uint32_t v) {
+    pos_ = v;
+    Draw(false);
+}
+
+// The command line has no Cancel button: a run is stopped with Ctrl+C.
+bool ConsoleUi::Cancelled() const { return false; }
+void ConsoleUi::SetCancelled(bool) {}
+
+void ConsoleUi::Complete() { std::cout << "Complete!" << std::endl; }
+
+void ConsoleUi::Draw(bool force) {
+    if (!shown_ || !tty_)
+        return;
+    const std::uint64_t span = max_ > min_ ? max_ - min_ : 0;
+    const std::uint64_t done = pos_ > min_ ? pos_ - min_ : 0;
+    const int percent = span ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / span)) : 0;
+    if (!force && percent == lastPercent_)
+        return;
+    lastPercent_ = percent;
+    const int width = 30;
+    const int filled = percent * width / 100;
+    std::cerr << "\r" << label_ << " [" << std::string(static_cast<std::size_t>(filled), '#')
+              << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << percent
+              << "%\033[K" << std::flush;
+}
+
+} // namespace cli

@@ -1,0 +1,49 @@
+#pragma once
+// The transfer interface on a terminal: messages on stderr as they stand (CR LF shown as line
+// breaks), questions answered by --yes, by y/N on a terminal, or Cancel otherwise, and a
+// progress bar on stderr when stderr is a terminal.
+#include "transfer/TransferUi.h"
+
+#include <string>
+
+namespace cli {
+
+class ConsoleUi : public th::TransferUi {
+public:
+    explicit ConsoleUi(bool yes);
+
+    bool Ask(const std::string& text) override;
+    void Message(const std::string& text) override;
+    void ShowProgress() override;
+    void CloseProgress() override;
+    void SetLabel(const std::string& text) override;
+    void SetMin(std::uint32_t v) override { min_ = v; }
+    void SetMax(std::uint32_t v) override { max_ = v; }
+    void SetPosition(std::uint32_t v) override;
+    std::uint32_t Min() const override { return min_; }
+    std::uint32_t Max() const override { return max_; }
+    std::uint32_t Position() const override { return pos_; }
+    void SetCancelEnabled(bool e) override { cancelEnabled_ = e; }
+    bool CancelEnabled() const override { return cancelEnabled_; }
+    bool Cancelled() const override;
+    void SetCancelled(bool c) override;
+    void ProcessMessages() override {}
+
+    // "Complete!" goes to stdout.
+    void Complete();
+
+private:
+    void Draw(bool force);
+    bool yes_;
+    bool tty_;
+    bool shown_ = false;
+    std::string label_;
+    std::uint32_t min_ = 0, max_ = 0, pos_ = 0;
+    bool cancelEnabled_ = true;
+    int lastPercent_ = -1;
+};
+
+// The messages of a run as they are printed: CR LF (and lone CR) become line breaks.
+std::string ConsoleText(const std::string& text);
+
+} // namespace cli

@@ -1,0 +1,563 @@
+// The platform layer on POSIX systems. Drive letters come from a volume table: "C:" is the
+// system root, removable media found in the mount table take letters from "D:" on, and folders
+// mapped with MapDrive stand in for cards. Names are looked up ignoring ASCII letter case.
+#include "platform/Platform.h"
+
+#include "platform/Mounts.h"
+#include "platform/PlatformCommon.inl"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#ifdef __linux__
+#include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+struct Volume {
+    std::string root; // native folder, no trailing slash except for "/"
+    DriveType type;
+};
+using VolumeTable = std::map<char, Volume>;
+
+std::optional<char> DriveLetter(const std::string& text) {
+    if (text.size() < 2 || text[1] != ':')
+        return std::nullopt;
+    const char c = text[0];
+    if (c >= 'a' && c <= 'z')
+        return static_cast<char>(c - 'a' + 'A');
+    if (c >= 'A' && c <= 'Z')
+        return c;
+    return std::nullopt;
+}
+
+std::string TrimTrailingSlashes(std::string p) {
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return p;
+}
+
+// The system's volumes, scanned once on first use.
+const VolumeTable& ScannedVolumes() {
+    static const VolumeTable table = [] {
+        VolumeTable t;
+        t['C'] = {"/", DriveType::Fixed};
+        char next = 'D';
+        for (const std::string& point :
+             mounts::RemovableMountPoints("/proc/self/mountinfo", "/sys")) {
+            if (next > 'Z')
+                break;
+            t[next++] = {point, DriveType::Removable};
+        }
+        return t;
+    }();
+    return table;
+}
+
+std::mutex& MappingMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<char, std::string>& Mappings() {
+    static std::map<char, std::string> m;
+    return m;
+}
+
+// The scanned volumes with the mapped folders laid over them.
+VolumeTable Volumes() {
+    VolumeTable t = ScannedVolumes();
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    for (const auto& [letter, root] : Mappings())
+        t[letter] = {root, DriveType::Removable};
+    return t;
+}
+
+std::optional<Volume> FindVolume(char letter) {
+    const VolumeTable t = Volumes();
+    auto it = t.find(letter);
+    if (it == t.end())
+        return std::nullopt;
+    return it->second;
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+std::vector<std::string> SplitComponents(const std::string& text) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : text) {
+        if (IsSeparator(c)) {
+            if (!part.empty())
+                parts.push_back(part);
+            part.clear();
+        } else {
+            part.push_back(c);
+        }
+    }
+    if (!part.empty())
+        parts.push_back(part);
+    return parts;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiLower(x) == AsciiLower(y);
+           });
+}
+
+bool EntryExists(const std::string& native) {
+    struct stat st;
+    return ::lstat(native.c_str(), &st) == 0;
+}
+
+// The first entry of `folder` whose name equals `name` ignoring ASCII case.
+std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return std::nullopt;
+    std::optional<std::string> found;
+    while (const dirent* e = ::readdir(dir)) {
+        if (EqualsIgnoringCase(e->d_name, name)) {
+            found = e->d_name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+struct Resolved {
+    std::string native; // empty when the drive is unknown
+    std::string name;   // last component as resolved; empty for a drive or file system root
+};
+
+// Turns a drive-letter path into a native one. Paths without a drive letter are taken as
+// native paths (absolute, or relative to the working folder).
+Resolved Resolve(const std::string& path) {
+    std::string current;
+    std::string rest;
+    if (auto letter = DriveLetter(path)) {
+        auto volume = FindVolume(*letter);
+        if (!volume)
+            return {};
+        current = volume->root;
+        rest = path.substr(2);
+    } else if (!path.empty() && IsSeparator(path[0])) {
+        current = "/";
+        rest = path;
+    } else {
+        std::error_code ec;
+        current = fs::current_path(ec).string();
+        if (ec)
+            return {};
+        rest = path;
+    }
+
+    std::vector<std::string> parts;
+    for (std::string& p : SplitComponents(rest)) {
+        if (p == ".")
+            continue;
+        if (p == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(std::move(p));
+    }
+
+    bool resolving = true;
+    std::string name;
+    for (const std::string& part : parts) {
+        std::string candidate = Join(current, part);
+        name = part;
+        if (resolving && !EntryExists(candidate)) {
+            if (auto match = FindIgnoringCase(current, part)) {
+                candidate = Join(current, *match);
+                name = *match;
+            } else {
+                // Nothing below a missing entry can exist: keep the rest as written.
+                resolving = false;
+            }
+        }
+        current = std::move(candidate);
+    }
+    return {current, name};
+}
+
+bool StatFollowing(const std::string& native, struct stat& st) {
+    return !native.empty() && ::stat(native.c_str(), &st) == 0;
+}
+
+bool OnFatFileSystem(const std::string& native) {
+#ifdef __linux__
+    struct statfs sfs;
+    return ::statfs(native.c_str(), &sfs) == 0 && sfs.f_type == MSDOS_SUPER_MAGIC;
+#else
+    (void)native;
+    return false;
+#endif
+}
+
+// The hidden and system bits that a FAT file system keeps for an entry.
+std::uint32_t FatAttributes(const std::string& native) {
+#ifdef __linux__
+    const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    __u32 attrs = 0;
+    const int rc = ::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attrs);
+    ::close(fd);
+    if (rc != 0)
+        return 0;
+    return attrs & (AttrHidden | AttrSystem);
+#else
+    (void)native;
+    return 0;
+#endif
+}
+
+std::optional<std::uint32_t> AttributesOf(const std::string& native, const std::string& name,
+                                          bool onFat) {
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0 && ::lstat(native.c_str(), &st) != 0)
+        return std::nullopt;
+    std::uint32_t attrs = 0;
+    if (S_ISDIR(st.st_mode))
+        attrs |= AttrDirectory;
+    else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
+        attrs |= AttrArchive;
+    else
+        attrs |= AttrSystem; // devices, pipes and sockets
+    if (!(st.st_mode & S_IWUSR))
+        attrs |= AttrReadOnly;
+    if (name.size() > 1 && name[0] == '.' && name != "..")
+        attrs |= AttrHidden;
+    if (onFat)
+        attrs |= FatAttributes(native);
+    return attrs;
+}
+
+// Windows-style name pattern: "*" and "*.*" take everything, otherwise "*" and "?" wildcards,
+// letter case ignored.
+bool MatchesPattern(const char* pattern, const char* name) {
+    if (*pattern == '\0')
+        return *name == '\0';
+    if (*pattern == '*') {
+        for (const char* n = name;; ++n) {
+            if (MatchesPattern(pattern + 1, n))
+                return true;
+            if (*n == '\0')
+                return false;
+        }
+    }
+    if (*name == '\0')
+        return false;
+    if (*pattern != '?' && AsciiLower(*pattern) != AsciiLower(*name))
+        return false;
+    return MatchesPattern(pattern + 1, name + 1);
+}
+
+bool PatternMatches(const std::string& pattern, const std::string& name) {
+    if (pattern == "*" || pattern == "*.*")
+        return true;
+    return MatchesPattern(pattern.c_str(), name.c_str());
+}
+
+std::string LastComponent(const std::string& path) {
+    auto parts = SplitComponents(path.size() >= 2 && DriveLetter(path) ? path.substr(2) : path);
+    return parts.empty() ? std::string() : parts.back();
+}
+
+std::string ParentOf(const std::string& native) {
+    const std::size_t slash = native.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return native.substr(0, slash);
+}
+
+bool OwnerCanWrite(const struct stat& st) {
+    return (st.st_mode & S_IWUSR) != 0;
+}
+
+} // namespace
+
+// --- Volumes -------------------------------------------------------------------------------
+
+std::vector<std::string> LogicalDriveStrings() {
+    std::vector<std::string> roots;
+    for (const auto& [letter, volume] : Volumes())
+        roots.push_back(std::string{letter, ':', '\\'});
+    return roots;
+}
+
+DriveType GetDriveType(const std::string& rootPath) {
+    auto letter = DriveLetter(rootPath);
+    if (!letter)
+        return DriveType::NoRootDir;
+    auto volume = FindVolume(*letter);
+    return volume ? volume->type : DriveType::NoRootDir;
+}
+
+bool IsDeviceDrive(const std::string& rootPath) {
+    return GetDriveType(rootPath) == DriveType::Removable && rootPath != "A:\\";
+}
+
+std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
+    const std::string native = Resolve(path).native;
+    struct statvfs sv;
+    if (native.empty() || ::statvfs(native.c_str(), &sv) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(sv.f_bavail) * static_cast<std::uint64_t>(sv.f_frsize);
+}
+
+void MapDrive(const std::string& drive, const std::string& nativeRoot) {
+    auto letter = DriveLetter(drive);
+    if (!letter || nativeRoot.empty())
+        return;
+    std::error_code ec;
+    fs::path root = fs::absolute(nativeRoot, ec);
+    if (ec)
+        root = nativeRoot;
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    Mappings()[*letter] = TrimTrailingSlashes(root.lexically_normal().string());
+}
+
+void UnmapDrive(const std::string& drive) {
+    auto letter = DriveLetter(drive);
+    if (!letter)
+        return;
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    Mappings().erase(*letter);
+}
+
+std::string DriveNativeRoot(const std::string& drive) {
+    auto letter = DriveLetter(drive);
+    if (!letter)
+        return {};
+    auto volume = FindVolume(*letter);
+    return volume ? volume->root : std::string();
+}
+
+ErrorModeGuard::ErrorModeGuard() {
+    (void)previous_;
+}
+
+ErrorModeGuard::~ErrorModeGuard() = default;
+
+// --- Paths and files -----------------------------------------------------------------------
+
+std::string NativePath(const std::string& path) {
+    return Resolve(path).native;
+}
+
+std::vector<DirEntry> ListDirectory(const std::string& pattern) {
+    std::vector<DirEntry> entries;
+    const std::size_t cut = pattern.find_last_of("\\/");
+    std::string folder;
+    std::string mask;
+    if (cut != std::string::npos) {
+        folder = pattern.substr(0, cut);
+        mask = pattern.substr(cut + 1);
+    } else if (DriveLetter(pattern)) {
+        folder = pattern.substr(0, 2);
+        mask = pattern.substr(2);
+    } else {
+        folder = ".";
+        mask = pattern;
+    }
+    if (folder.empty()) // "\\*.*": the root of the file system
+        folder = "/";
+    if (mask.empty())
+        return entries;
+
+    const std::string native = Resolve(folder).native;
+    if (native.empty())
+        return entries;
+    DIR* dir = ::opendir(native.c_str());
+    if (!dir)
+        return entries;
+    const bool onFat = OnFatFileSystem(native);
+
+    // "." and ".." come first, as the folder's own entries; the rest in the file system's order.
+    for (const char* self : {".", ".."}) {
+        if (!PatternMatches(mask, self))
+            continue;
+        if (auto attrs = AttributesOf(Join(native, self), self, false))
+            entries.push_back({self, *attrs & ~static_cast<std::uint32_t>(AttrHidden)});
+    }
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == ".." || !PatternMatches(mask, name))
+            continue;
+        if (auto attrs = AttributesOf(Join(native, name), name, onFat))
+            entries.push_back({name, *attrs});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return StatFollowing(Resolve(path).native, st) && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return StatFollowing(Resolve(path).native, st) && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
+    const Resolved r = Resolve(path);
+    if (r.native.empty())
+        return std::nullopt;
+    return AttributesOf(r.native, r.name, OnFatFileSystem(r.native));
+}
+
+bool IsReadOnly(const std::string& path) {
+    // The owner's write bit, not access(2): root may write anything, yet a file its owner
+    // can't write is what the recorder's read-only flag becomes on these file systems.
+    struct stat st;
+    return StatFollowing(Resolve(path).native, st) && !OwnerCanWrite(st);
+}
+
+bool SetFileAttributesNormal(const std::string& path) {
+    const std::string native = Resolve(path).native;
+    struct stat st;
+    if (!StatFollowing(native, st))
+        return false;
+    if (OwnerCanWrite(st))
+        return true;
+    return ::chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool DeleteFile(const std::string& path) {
+    const std::string native = Resolve(path).native;
+    struct stat st;
+    if (native.empty() || ::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    // A read-only file stays until its attributes are made normal, as on the recorder's drive
+    // under Windows.
+    if (!S_ISLNK(st.st_mode) && !OwnerCanWrite(st))
+        return false;
+    return ::unlink(native.c_str()) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    const std::string source = Resolve(from).native;
+    const Resolved target = Resolve(to);
+    const std::string askedName = LastComponent(to);
+    struct stat sourceStat;
+    if (source.empty() || target.native.empty() || askedName.empty() ||
+        ::lstat(source.c_str(), &sourceStat) != 0)
+        return false;
+
+    // The new name is the one asked for; an existing target, whatever its letter case, goes.
+    const std::string asked = Join(ParentOf(target.native), askedName);
+    struct stat targetStat;
+    const bool targetExists = ::lstat(target.native.c_str(), &targetStat) == 0;
+    const bool sameEntry = targetExists && targetStat.st_dev == sourceStat.st_dev &&
+                           targetStat.st_ino == sourceStat.st_ino;
+    if (targetExists && !sameEntry) {
+        if (S_ISDIR(targetStat.st_mode))
+            return false;
+        if (!S_ISLNK(targetStat.st_mode) && !OwnerCanWrite(targetStat))
+            return false; // a read-only target is not replaced
+    }
+    if (::rename(source.c_str(), asked.c_str()) != 0)
+        return false;
+    if (targetExists && !sameEntry && target.native != asked)
+        ::unlink(target.native.c_str());
+    return true;
+}
+
+bool CreateDirectory(const std::string& path) {
+    const std::string native = Resolve(path).native;
+    return !native.empty() && ::mkdir(native.c_str(), 0777) == 0;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    const std::string native = Resolve(path).native;
+    if (native.empty())
+        return nullptr;
+    // Only regular files: a folder would open for reading here, and a pipe would block.
+    struct stat st;
+    if (::stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    return std::fopen(native.c_str(), mode);
+}
+
+std::string ProgramFolder() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    std::string folder = ec ? fs::current_path(ec).string() : exe.parent_path().string();
+    folder = TrimTrailingSlashes(folder);
+    if (folder.empty() || folder == "/")
+        return "C:";
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    return "C:" + folder;
+}
+
+std::string ToDrivePath(const std::string& nativePath) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(nativePath, ec);
+    if (ec || nativePath.empty())
+        return {};
+    const std::string native = TrimTrailingSlashes(absolute.lexically_normal().string());
+
+    std::optional<char> best;
+    std::string bestRoot;
+    for (const auto& [letter, volume] : Volumes()) {
+        const std::string& root = volume.root;
+        const bool holds =
+            root == "/" || native == root ||
+            (native.size() > root.size() && native.compare(0, root.size(), root) == 0 &&
+             native[root.size()] == '/');
+        if (holds && (!best || root.size() > bestRoot.size())) {
+            best = letter;
+            bestRoot = root;
+        }
+    }
+    if (!best)
+        return {};
+    std::string rest = bestRoot == "/" ? native : native.substr(bestRoot.size());
+    if (rest == "/")
+        rest.clear();
+    std::replace(rest.begin(), rest.end(), '/', '\\');
+    return std::string{*best, ':'} + rest;
+}
+
+} // namespace platform

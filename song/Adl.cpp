@@ -1,0 +1,260 @@
+#include "song/Adl.h"
+
+#include "song/Errors.h"
+#include "song/Tc2w.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace th {
+
+namespace {
+
+constexpr std::string_view kSequenceTag = "<SEQUENCE>";
+constexpr std::string_view kSequenceEnd = "</SEQUENCE>";
+constexpr std::string_view kEventListTag = "<EVENT_LIST>";
+constexpr std::string_view kEventListEnd = "</EVENT_LIST>";
+constexpr std::string_view kAdlEnd = "</ADL>";
+
+// Line 5 of the <SEQUENCE> block holds its timecode from character 20 (counted from 1).
+constexpr std::size_t kSequenceTcLine = 5;
+constexpr std::size_t kSequenceTcColumn = 19;
+constexpr std::size_t kTimecodeLength = 16;
+
+// The event buffer holds the opening line and the events; reaching this size refuses the
+// list, so at most kEventBufferLines - 2 events are read.
+constexpr int kEventBufferLines = 10000;
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+} // namespace
+
+std::string Trim(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::optional<SequenceLines> ReadSequenceLines(const Lines& lines) {
+    std::optional<SequenceLines> result;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string line = Trim(lines[i]);
+        if (line != kSequenceTag)
+            continue;
+        // A later block replaces an earlier one.
+        result.emplace();
+        std::size_t slot = 0;
+        do {
+            if (slot < result->size())
+                (*result)[slot] = std::move(line);
+            ++slot;
+            line = Trim(LineAt(lines, ++i));
+        } while (line != kSequenceEnd);
+    }
+    return result;
+}
+
+int SampleRateFromSequence(const SequenceLines& sequence) {
+    // "<keyword of 17 characters>   S44100": the number follows the key and one letter.
+    std::string rest = Trim(sequence[1]);
+    rest = Trim(rest.size() > 17 ? std::string_view(rest).substr(17) : std::string_view());
+    if (!rest.empty())
+        rest.erase(0, 1);
+    return StrToInt(rest);
+}
+
+std::optional<std::string> FrameRateTextOfLine(const std::string& line5) {
+    if (line5.size() <= kSequenceTcColumn)
+        return std::nullopt;
+    const std::string tc = line5.substr(kSequenceTcColumn, kTimecodeLength);
+    if (tc.size() < 3)
+        return std::nullopt;
+    switch (tc[2]) {
+    case '=':
+        return "F24";
+    case '.':
+        return "F25";
+    case '|':
+        if (tc.size() < 9)
+            return std::nullopt;
+        if (tc[8] == '.')
+            return "F30nd";
+        if (tc[8] == ',')
+            return "F30df";
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why) {
+    const auto fail = [why](ScanError error) -> std::optional<ExportScan> {
+        if (why)
+            *why = error;
+        return std::nullopt;
+    };
+    ExportScan scan;
+    bool haveSequence = false;
+    bool haveEventList = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string line = Trim(lines[i]);
+        if (line == kSequenceTag) {
+            if (i + kSequenceTcLine >= lines.size())
+                return fail(ScanError::NoSequence);
+            const auto frameRate = FrameRateTextOfLine(lines[i + kSequenceTcLine]);
+            if (!frameRate)
+                return fail(ScanError::BadFrameRate);
+            scan.frameRateText = *frameRate;
+            haveSequence = true;
+        } else if (line == kEventListTag) {
+            // The closing "</ADL>" is looked for from the second line on; the lines before
+            // it (events and "</EVENT_LIST>") give the next entry number.
+            std::size_t end = i + 2;
+            while (end < lines.size() && Trim(lines[end]) != kAdlEnd)
+                ++end;
+            if (end >= lines.size())
+                return fail(ScanError::UnclosedEventList);
+            scan.nextEntryNo = static_cast<int>(end - i - 1);
+            haveEventList = true;
+            i = end;
+        }
+    }
+    if (!haveSequence)
+        return fail(ScanError::NoSequence);
+    if (!haveEventList)
+        return fail(ScanError::NoEventList);
+    if (lines.size() < 2)
+        return fail(ScanError::NoClosingLines);
+    if (why)
+        *why = ScanError::None;
+    return scan;
+}
+
+int FrameRateCode(const std::string& frameRateText) {
+    if (frameRateText.size() < 3 || frameRateText[1] < '0' || frameRateText[1] > '9' ||
+        frameRateText[2] < '0' || frameRateText[2] > '9')
+        return 0;
+    return (frameRateText[1] - '0') * 10 + (frameRateText[2] - '0');
+}
+
+bool IsDropFrame(const std::string& frameRateText) {
+    return FrameRateCode(frameRateText) == 30 && frameRateText.compare(3, 2, "df") == 0;
+}
+
+std::string ZeroTimecode(int sampleRate, const std::string& frameRateText) {
+    return TTC2W().SamplesToTc(0, sampleRate, FrameRateCode(frameRateText),
+                               IsDropFrame(frameRateText));
+}
+
+std::string ComposeEventLine(int entryNo, const std::string& upperFileName, int track,
+                             const std::string& zeroTc, const std::string& lengthTc) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%04d", entryNo);
+    std::string line = "\t\t(Entry)\t";
+    line += number;
+    line += "\t(Cut)\tF\t\"";
+    line += upperFileName;
+    line += "\"\t1\t";
+    line += std::to_string(track);
+    line += '\t';
+    line += zeroTc;
+    line += '\t';
+    line += zeroTc;
+    line += '\t';
+    line += lengthTc;
+    line += "\t_\r\n";
+    return line;
+}
+
+std::array<std::string, 11> CutEventLine(const std::string& line) {
+    std::array<std::string, 11> fields;
+    std::string rest = Trim(line);
+    for (std::size_t k = 0; k < 10; ++k) {
+        const std::size_t tab = rest.find('\t');
+        if (tab == std::string::npos)
+            continue; // no TAB left: the field is empty and the rest stays
+        std::string field = rest.substr(0, tab + 1);
+        field.erase(std::remove_if(field.begin(), field.end(),
+                                   [](char c) { return c == ' ' || c == '\t'; }),
+                    field.end());
+        fields[k] = std::move(field);
+        rest.erase(0, tab + 1);
+    }
+    fields[10] = std::move(rest);
+    std::string& file = fields[4];
+    file.erase(std::remove(file.begin(), file.end(), '"'), file.end());
+    return fields;
+}
+
+namespace {
+
+SongEvent EventOfLine(const std::string& line) {
+    std::array<std::string, 11> f = CutEventLine(line);
+    SongEvent e;
+    e.EntryTag = std::move(f[0]);
+    e.EntryNo = StrToInt(f[1]);
+    e.EditKind = std::move(f[2]);
+    if (e.IsSilence()) {
+        e.SourceChannel = 1;
+        e.DestChannel = StrToInt(f[3]);
+        e.DestIn = std::move(f[4]);
+        e.DestOut = std::move(f[5]);
+        e.Remainder = std::move(f[6]);
+    } else {
+        e.SourceType = std::move(f[3]);
+        e.SourceFile = std::move(f[4]);
+        e.SourceChannel = StrToInt(f[5]);
+        e.DestChannel = StrToInt(f[6]);
+        e.SourceIn = std::move(f[7]);
+        e.DestIn = std::move(f[8]);
+        e.DestOut = std::move(f[9]);
+        e.Remainder = std::move(f[10]);
+    }
+    return e;
+}
+
+} // namespace
+
+bool ReadEventList(const Lines& lines, SongEventTable& table) {
+    // Only the first <EVENT_LIST> block is read; a later one would otherwise be taken for
+    // events.
+    std::size_t open = 0;
+    while (open < lines.size() && Trim(lines[open]) != kEventListTag)
+        ++open;
+    if (open == lines.size()) {
+        table.EventCount = 0;
+        return true;
+    }
+    // Count the block's lines, opening line included, the way a buffer of 10000 lines would
+    // hold them: the limit is tested after each next line is taken and before it is compared.
+    int stored = 0;
+    std::size_t i = open;
+    do {
+        ++stored;
+        ++i;
+        const std::string& next = LineAt(lines, i);
+        if (stored == kEventBufferLines)
+            return false;
+        if (Trim(next) == kEventListEnd)
+            break;
+    } while (true);
+
+    // Convert every event before touching the table, so a bad field leaves it as it was.
+    const int count = stored - 1;
+    std::vector<SongEvent> events;
+    events.reserve(static_cast<std::size_t>(count));
+    for (int r = 1; r <= count; ++r)
+        events.push_back(EventOfLine(lines[open + static_cast<std::size_t>(r)]));
+    for (int r = 1; r <= count; ++r)
+        table.Row(r) = std::move(events[static_cast<std::size_t>(r - 1)]);
+    table.EventCount = count;
+    return true;
+}
+
+} // namespace th

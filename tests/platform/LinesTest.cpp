@@ -1,0 +1,67 @@
+#include "platform/Platform.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+struct SplitCase {
+    const char* label;
+    std::string text;
+    std::vector<std::string> lines;
+};
+
+class SplitLinesTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitLinesTest, SplitsAtEveryKindOfLineEnd) {
+    EXPECT_EQ(platform::SplitLines(GetParam().text), GetParam().lines);
+}
+
+using namespace std::string_literals;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitLinesTest,
+    ::testing::Values(
+        SplitCase{"Empty", "", {}}, SplitCase{"NoLineEnd", "one", {"one"}},
+        SplitCase{"CrLf", "a\r\nb\r\nc", {"a", "b", "c"}},
+        SplitCase{"LoneCr", "a\rb\rc", {"a", "b", "c"}},
+        SplitCase{"LoneLf", "a\nb\nc", {"a", "b", "c"}},
+        SplitCase{"Mixed", "a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+        SplitCase{"FinalLineEndAddsNoLine", "a\r\nb\r\n", {"a", "b"}},
+        SplitCase{"FinalLoneCr", "a\r", {"a"}}, SplitCase{"TwoEmptyLines", "\r\n\r\n", {"", ""}},
+        SplitCase{"LfCrIsTwoLineEnds", "a\n\rb", {"a", "", "b"}},
+        SplitCase{"CrCrLf", "a\r\r\nb", {"a", "", "b"}},
+        SplitCase{"ZeroByteEndsText", "a\r\nb\0c\r\nd"s, {"a", "b"}},
+        SplitCase{"ZeroByteFirst", "\0a\r\n"s, {}},
+        SplitCase{"CrLfSplitByZero", "a\r\0\nb"s, {"a"}},
+        SplitCase{"EightBitBytesKept", "\x82\xa0\t \xff\r\n\x80", {"\x82\xa0\t \xff", "\x80"}},
+        SplitCase{"BlanksKept", "  a  \r\n\t", {"  a  ", "\t"}}),
+    [](const ::testing::TestParamInfo<SplitCase>& info) { return info.param.label; });
+
+TEST(LoadLinesTest, ReadsThroughTheDriveLetter) {
+    testsupport::TempDir dir;
+    testsupport::MappedDrive drive("E:", dir.path());
+    std::filesystem::create_directory(dir / "Song");
+    testsupport::WriteFile(dir / "Song" / "Song.adl",
+                           "<SEQUENCE>\r\n\tSample_frequency\tF48000\r\n");
+    EXPECT_EQ(platform::LoadLines("E:\\Song\\Song.ADL"),
+              (std::vector<std::string>{"<SEQUENCE>", "\tSample_frequency\tF48000"}));
+}
+
+TEST(LoadLinesTest, MissingFileThrowsNamingTheFile) {
+    testsupport::TempDir dir;
+    testsupport::MappedDrive drive("E:", dir.path());
+    try {
+        platform::LoadLines("E:\\Song\\Song.ADL");
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Cannot open file \"E:\\Song\\Song.ADL\"");
+    }
+    // A folder is not a text file either.
+    std::filesystem::create_directory(dir / "Song");
+    EXPECT_THROW(platform::LoadLines("E:\\Song"), std::runtime_error);
+}
+
+} // namespace

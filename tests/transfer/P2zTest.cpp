@@ -1,0 +1,456 @@
+#include "transfer/P2z.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+// Audio of the two default tracks: one second, and one second two frames five samples at
+// 25 frames per second and 44,100 Hz.
+const std::string kAudio1 = Pattern(2 * 44100, 1);
+const std::string kAudio3 = Pattern(2 * (44100 + 2 * 1764 + 5), 3);
+
+std::string LineEvent(int entry, const std::string& file, int track, const std::string& zero,
+                      const std::string& length) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%04d", entry);
+    return std::string("\t\t(Entry)\t") + number + "\t(Cut)\tF\t\"" + file + "\"\t1\t" +
+           std::to_string(track) + "\t" + zero + "\t" + zero + "\t" + length + "\t_";
+}
+
+// The edit list of a song, one item per line.
+std::vector<std::string> SongLines(int rate, const std::string& tc, int events) {
+    std::vector<std::string> lines = {
+        "<ADL>",
+        "\t<VERSION>",
+        "\t\t(ADL_ID)\t\"TEST\"   ",
+        "\t</VERSION>",
+        "\t<SEQUENCE>",
+        "\t\t(SEQ_SAMPLE_RATE)\tS" + std::to_string(rate),
+        "\t\t(SEQ_FRAME_RATE)\t25",
+        "\t\t(SEQ_ADL_LEVEL)\t1",
+        "\t\t(SEQ_CLEAN)\tFALSE",
+        "\t\t(SEQ_DEST_START) " + tc,
+        "\t</SEQUENCE>",
+        "\t<EVENT_LIST>",
+    };
+    for (int e = 1; e <= events; ++e)
+        lines.push_back(LineEvent(e, "OLD" + std::to_string(e) + ".WAV", e, "00.00.00.00|0000",
+                                  "00.00.01.00|0000"));
+    lines.push_back("\t</EVENT_LIST>");
+    lines.push_back("</ADL>");
+    return lines;
+}
+
+std::string Join(const std::vector<std::string>& lines, std::size_t count, const char* end) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i)
+        text += lines[i] + end;
+    return text;
+}
+
+// The file the export writes: the 46-byte header, then the audio.
+std::string DeviceWav(const std::string& audio, std::uint32_t rate) {
+    const auto n = static_cast<std::uint32_t>(audio.size());
+    std::string fmt = U16(1) + U16(1) + U32(rate) + U32(2 * rate) + U16(2) + U16(16) + U16(0);
+    return "RIFF" + U32(38 + n + n % 2) + "WAVE" + Chunk("fmt ", fmt) + Chunk("data", audio);
+}
+
+// A source with another chunk between "fmt " and "data".
+std::string WavWithList(const std::string& audio, std::uint32_t rate) {
+    std::string fmt = U16(1) + U16(1) + U32(rate) + U32(2 * rate) + U16(2) + U16(16);
+    std::string body =
+        "WAVE" + Chunk("fmt ", fmt) + Chunk("LIST", "INFOabc") + Chunk("data", audio);
+    return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
+}
+
+// Every file under a folder with its bytes and write permission.
+using Snapshot = std::map<std::string, std::pair<std::string, bool>>;
+Snapshot Snap(const fs::path& root) {
+    Snapshot s;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const bool writable =
+            (fs::status(e.path()).permissions() & fs::perms::owner_write) != fs::perms::none;
+        s[fs::relative(e.path(), root).string()] = {
+            e.is_regular_file() ? ReadFile(e.path()) : std::string("<dir>"), writable};
+    }
+    return s;
+}
+
+class TestJob : public th::TExportJob {
+public:
+    using th::TExportJob::TExportJob;
+    std::optional<std::uint64_t> freeBytes = std::uint64_t{1} << 40;
+    std::uint64_t FreeCapacity() override {
+        return freeBytes ? *freeBytes : th::TExportJob::FreeCapacity();
+    }
+};
+
+class ExportFixture : public ::testing::Test {
+public:
+    TempDir tmp;
+    fs::path card = tmp / "card";
+    fs::path pc = tmp / "pc";
+    fs::path song = card / "SONG1";
+    fs::path adl = song / "SONG1.ADL";
+    std::unique_ptr<MappedDrive> cardDrive, pcDrive;
+    FakeUi ui;
+    th::Selection sel;
+    TestJob job{ui, sel};
+
+    void SetUp() override {
+        fs::create_directories(song);
+        fs::create_directories(pc);
+        cardDrive = std::make_unique<MappedDrive>("E:", card);
+        pcDrive = std::make_unique<MappedDrive>("P:", pc);
+        sel.DriveRoot = "E:";
+        sel.DestFolder = "P:";
+        sel.Songs = {"SONG1"};
+        sel.SongIndex = 0;
+        WriteSong(44100, "00.00.00.00|0000", 2);
+        PutTrack(1, MakeWav(kAudio1));
+        PutTrack(3, WavWithList(kAudio3, 44100));
+    }
+
+    void WriteSong(int rate, const std::string& tc, int events) {
+        sel.SampleRate = rate;
+        WriteFile(adl,
+                  Join(SongLines(rate, tc, events), SongLines(rate, tc, events).size(), "\r\n"));
+    }
+    void PutTrack(int n, const std::string& bytes) {
+        WriteFile(pc / ("tr0" + std::to_string(n) + ".wav"), bytes);
+        sel.ExportEnabled[n - 1] = true;
+    }
+    void RemoveTrack(int n) {
+        fs::remove(pc / ("tr0" + std::to_string(n) + ".wav"));
+        sel.ExportEnabled[n - 1] = false;
+    }
+    std::vector<std::string> SongFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(song))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+using ExportTest = ExportFixture;
+
+// Tracks 1 and 3 present, track 2 present but unticked (and stereo, so it would be refused if
+// it were looked at), two events in the list.
+TEST_F(ExportTest, CopiesSelectedTracksAndAppendsNumberedEvents) {
+    const std::vector<std::string> old = SongLines(44100, "00.00.00.00|0000", 2);
+    // Line ends of any kind become CR LF; the lines themselves stay as they are.
+    WriteFile(adl, Join(old, 3, "\n") + Join({old.begin() + 3, old.end()}, old.size() - 3, "\r"));
+    PutTrack(2, MakeWav(Pattern(1000, 2), 44100, 2));
+    sel.ExportTicked[1] = false;
+
+    ASSERT_TRUE(job.RunExport());
+
+    EXPECT_EQ(ReadFile(adl),
+              Join(old, old.size() - 2, "\r\n") +
+                  LineEvent(3, "ZT60001.WAV", 1, "00.00.00.00|0000", "00.00.01.00|0000") + "\r\n" +
+                  LineEvent(4, "ZT60002.WAV", 3, "00.00.00.00|0000", "00.00.01.02|0005") +
+                  "\r\n\t</EVENT_LIST>\r\n</ADL>\r\n");
+    EXPECT_EQ(ReadFile(song / "zt60001.wav"), DeviceWav(kAudio1, 44100));
+    EXPECT_EQ(ReadFile(song / "zt60002.wav"), DeviceWav(kAudio3, 44100));
+    EXPECT_EQ(SongFiles(), (std::vector<std::string>{"SONG1.ADL", "zt60001.wav", "zt60002.wav"}));
+
+    EXPECT_EQ(ui.questions, (std::vector<std::string>{"PC to ZT-6\r\n\r\nP:\\tr(TrNo).wav",
+                                                      "Overwrite SONG1? (Can't cancel.)"}));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ui.labels, (std::vector<std::string>{"Track1", "Track3"}));
+    EXPECT_EQ(ui.max, fs::file_size(pc / "tr01.wav") + fs::file_size(pc / "tr03.wav"));
+    EXPECT_EQ(ui.pos, kAudio1.size() + kAudio3.size());
+    EXPECT_EQ(ui.showCount, 1);
+    EXPECT_TRUE(sel.TransferEnabled);
+    EXPECT_EQ(job.ExportRate, 44100);
+    EXPECT_EQ(job.FrameRateText, "F25");
+    EXPECT_EQ(job.NextEntryNo, 5);
+}
+
+TEST_F(ExportTest, FillsGapsInDeviceNumbersFirst) {
+    WriteFile(song / "zt60001.wav", "one");
+    WriteFile(song / "ZT60002.WAV", "two"); // taken whatever its letter case
+    WriteFile(song / "zt60004.wav", "four");
+    PutTrack(2, MakeWav(kAudio1));
+    sel.ExportTicked[2] = false;
+
+    ASSERT_TRUE(job.RunExport());
+
+    EXPECT_EQ(SongFiles(), (std::vector<std::string>{"SONG1.ADL", "ZT60002.WAV", "zt60001.wav",
+                                                     "zt60003.wav", "zt60004.wav", "zt60005.wav"}));
+    EXPECT_EQ(ReadFile(song / "zt60001.wav"), "one");
+    EXPECT_EQ(ReadFile(song / "zt60004.wav"), "four");
+    const std::string list = ReadFile(adl);
+    EXPECT_NE(list.find("\t0003\t(Cut)\tF\t\"ZT60003.WAV\"\t1\t1\t"), std::string::npos);
+    EXPECT_NE(list.find("\t0004\t(Cut)\tF\t\"ZT60005.WAV\"\t1\t2\t"), std::string::npos);
+}
+
+TEST_F(ExportTest, DeviceNumbersGrowToFiveDigits) {
+    for (int k = 1; k <= 9999; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "zt6%04d.wav", k);
+        std::ofstream{song / name};
+    }
+    EXPECT_EQ(th::TExportJob::NextDeviceFile("E:\\SONG1"), "E:\\SONG1\\zt610000.wav");
+}
+
+TEST_F(ExportTest, FreeCapacityEqualToTotalPasses) {
+    job.freeBytes = fs::file_size(pc / "tr01.wav") + fs::file_size(pc / "tr03.wav");
+    EXPECT_TRUE(job.RunExport());
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+// The list is replaced under the name it has on the card, so there is never a second one.
+TEST_F(ExportTest, ReplacesListKeepingItsLetterCase) {
+    fs::rename(adl, song / "song1.adl");
+    ASSERT_TRUE(job.RunExport());
+    EXPECT_EQ(SongFiles(), (std::vector<std::string>{"song1.adl", "zt60001.wav", "zt60002.wav"}));
+    EXPECT_NE(ReadFile(song / "song1.adl").find("ZT60002.WAV"), std::string::npos);
+}
+
+// Each frame rate and sampling frequency with the exact new event line.
+struct LineCase {
+    int rate;
+    std::string sequenceTc;
+    std::string zero;
+    std::string length; // of one second and two frames
+};
+
+class EventLineTest : public ExportFixture, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(EventLineTest, WritesZeroTimecodesAndLength) {
+    const LineCase& c = GetParam();
+    WriteSong(c.rate, c.sequenceTc, 0);
+    RemoveTrack(3);
+    const int fps = c.length[2] == '=' ? 24 : c.length[2] == '.' ? 25 : 30;
+    PutTrack(1, MakeWav(Pattern(2 * static_cast<std::size_t>(c.rate + 2 * c.rate / fps), 9),
+                        static_cast<std::uint32_t>(c.rate)));
+
+    ASSERT_TRUE(job.RunExport()) << (ui.messages.empty() ? "" : ui.messages[0]);
+    const std::vector<std::string> old = SongLines(c.rate, c.sequenceTc, 0);
+    EXPECT_EQ(ReadFile(adl), Join(old, old.size() - 2, "\r\n") +
+                                 LineEvent(1, "ZT60001.WAV", 1, c.zero, c.length) +
+                                 "\r\n\t</EVENT_LIST>\r\n</ADL>\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, EventLineTest,
+    ::testing::Values(LineCase{44100, "00.00.00.00|0000", "00.00.00.00|0000", "00.00.01.02|0000"},
+                      LineCase{22050, "00.00.00.00L0000", "00.00.00.00L0000", "00.00.01.02L0000"},
+                      LineCase{44100, "00=00=00.00|0000", "00=00=00.00|0000", "00=00=01.02|0000"},
+                      LineCase{44100, "00|00|00.00|0000", "00|00|00.00|0000", "00|00|01.02|0000"},
+                      LineCase{48000, "00.00.00.00/0000", "00.00.00.00/0000", "00.00.01.02/0000"}));
+
+// Runs that stop: the message, and the card exactly as it was.
+struct Refusal {
+    const char* name;
+    std::function<void(ExportFixture&)> setup;
+    std::vector<std::string> messages;
+    bool reachedRewrite = false; // the progress was shown and the import controls re-enabled
+};
+
+class RefusalTest : public ExportFixture, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusalTest, StopsWithMessageAndCardUnchanged) {
+    const Refusal& r = GetParam();
+    r.setup(*this);
+    const Snapshot before = Snap(card);
+
+    EXPECT_FALSE(job.RunExport());
+
+    EXPECT_EQ(ui.messages, r.messages);
+    EXPECT_EQ(Snap(card), before);
+    EXPECT_EQ(ui.shown, r.reachedRewrite);
+    EXPECT_EQ(sel.TransferEnabled, r.reachedRewrite);
+}
+
+void ReadOnlyList(ExportFixture& f);
+
+const std::string kRate = "Sampling Frequency not matched!";
+const std::string kBits = "Bit digit not matched!";
+const std::string kStereo = "Stereo .wav file not acceptable!";
+
+void ReadOnlyList(ExportFixture& f) {
+    fs::permissions(f.adl,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
+void EditList(ExportFixture& f, const std::string& from, const std::string& to) {
+    std::string text = ReadFile(f.adl);
+    text.replace(text.find(from), from.size(), to);
+    WriteFile(f.adl, text);
+}
+
+const std::vector<Refusal> kRefusals = {
+    {"FirstFileRateIsNotTheSongs",
+     [](ExportFixture& f) {
+         f.WriteSong(22050, "00.00.00.00L0000", 2);
+         f.PutTrack(3, MakeWav(kAudio3, 44100, 2)); // never reached
+     },
+     {kRate}},
+    {"SecondFileRateDiffers",
+     [](ExportFixture& f) { f.PutTrack(3, MakeWav(kAudio3, 22050)); },
+     {kRate}},
+    {"FirstFileEightBit",
+     [](ExportFixture& f) { f.PutTrack(1, MakeWav(kAudio1, 44100, 1, 8)); },
+     {kBits}},
+    {"SecondFileBitsDiffer",
+     [](ExportFixture& f) { f.PutTrack(3, MakeWav(kAudio3, 44100, 1, 24)); },
+     {kBits}},
+    {"StereoAfterGoodFirstFile",
+     [](ExportFixture& f) { f.PutTrack(3, MakeWav(kAudio3, 44100, 2)); },
+     {kStereo}},
+    {"StereoFirstFile",
+     [](ExportFixture& f) { f.PutTrack(1, MakeWav(kAudio1, 44100, 2)); },
+     {kStereo}},
+    {"NothingTicked",
+     [](ExportFixture& f) { f.sel.ExportTicked.fill(false); },
+     {"Select a wave file!"}},
+    {"NoTrackFiles",
+     [](ExportFixture& f) { f.sel.ExportEnabled.fill(false); },
+     {"Select a wave file!"}},
+    {"ProtectedSong", ReadOnlyList, {"This song is Protected."}},
+    {"ProtectedSongWithStereoFile",
+     [](ExportFixture& f) {
+         ReadOnlyList(f);
+         f.PutTrack(3, MakeWav(kAudio3, 44100, 2));
+     },
+     {kStereo}},
+    {"TotalLargerThanFree",
+     [](ExportFixture& f) { f.job.freeBytes = 183569; }, // total 88244 + 95326
+     {"File too large!\r\n\r\nZT-6:183569(available capacity inside ZT-6)\r\nWAVE:183570(Total "
+      "file size to transfer)"}},
+    {"ListMissing", [](ExportFixture& f) { fs::remove(f.adl); }, {"This drive isn't ZT-6."}},
+    {"SongFolderMissing",
+     [](ExportFixture& f) { f.sel.Songs = {"SONG2"}; },
+     {"This drive isn't ZT-6."}},
+    {"FirstQuestionCancelled", [](ExportFixture& f) { f.ui.answers = {false}; }, {}},
+    {"OverwriteCancelled",
+     [](ExportFixture& f) {
+         f.ui.answers = {true, false};
+     },
+     {}},
+    {"TrackFileNotRiff", [](ExportFixture& f) { f.PutTrack(3, "not a wave file"); }, {}},
+    {"NoSequenceBlock",
+     [](ExportFixture& f) { EditList(f, "\t<SEQUENCE>", "\t<SEQ>"); },
+     {"Error!"},
+     true},
+    {"EventListNotClosed",
+     [](ExportFixture& f) { EditList(f, "</ADL>", "</ADL2>"); },
+     {"Error!"},
+     true},
+    {"FrameRate2997",
+     [](ExportFixture& f) { f.WriteSong(44100, "00:00:00:00|0000", 2); },
+     {"Error!"},
+     true},
+    {"RateWithoutTimecodes",
+     [](ExportFixture& f) {
+         f.WriteSong(32000, "00.00.00.00|0000", 2);
+         f.PutTrack(1, MakeWav(kAudio1, 32000));
+         f.PutTrack(3, MakeWav(kAudio3, 32000));
+     },
+     {"Error!"},
+     true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusalTest, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A failure between the copies and the replacement leaves the old list and no stray files.
+TEST_F(ExportTest, FailedReplacementKeepsOldList) {
+    const Snapshot before = Snap(card);
+    bool sawBothLists = false;
+    job.BeforeReplace = [&] {
+        sawBothLists = ReadFile(adl) == before.at("SONG1/SONG1.ADL").first &&
+                       fs::exists(song / "SONG1.ADL.tmp") && fs::exists(song / "zt60002.wav");
+        return false;
+    };
+
+    EXPECT_FALSE(job.RunExport());
+
+    EXPECT_TRUE(sawBothLists);
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{"Copy failed!"}));
+    EXPECT_EQ(Snap(card), before);
+}
+
+// A track that fails to copy is left out; the others are copied and listed.
+struct CopyFailure {
+    const char* name;
+    std::function<void(ExportFixture&)> setup;
+};
+
+class CopyFailureTest : public ExportFixture, public ::testing::WithParamInterface<CopyFailure> {};
+
+TEST_P(CopyFailureTest, ListsTheOtherTracksAndReportsFailure) {
+    PutTrack(2, MakeWav(Pattern(3 * 65536 + 10, 2)));
+    GetParam().setup(*this);
+    const std::vector<std::string> old = SongLines(44100, "00.00.00.00|0000", 2);
+
+    EXPECT_FALSE(job.RunExport());
+
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{"Copy failed!"}));
+    EXPECT_EQ(SongFiles(), (std::vector<std::string>{"SONG1.ADL", "zt60001.wav", "zt60002.wav"}));
+    EXPECT_EQ(ReadFile(song / "zt60002.wav"), DeviceWav(kAudio3, 44100));
+    EXPECT_EQ(ReadFile(adl),
+              Join(old, old.size() - 2, "\r\n") +
+                  LineEvent(3, "ZT60001.WAV", 1, "00.00.00.00|0000", "00.00.01.00|0000") + "\r\n" +
+                  LineEvent(4, "ZT60002.WAV", 3, "00.00.00.00|0000", "00.00.01.02|0005") +
+                  "\r\n\t</EVENT_LIST>\r\n</ADL>\r\n");
+    EXPECT_TRUE(sel.TransferEnabled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, CopyFailureTest,
+    ::testing::Values(
+        CopyFailure{"CardFullInSecondBlock",
+                    [](ExportFixture& f) {
+                        int blocks = 0;
+                        f.job.OnBlockCopied = [blocks](int track, std::uint32_t) mutable {
+                            return track != 2 || ++blocks < 2;
+                        };
+                    }},
+        CopyFailure{"SourceWithoutData",
+                    [](ExportFixture& f) {
+                        const std::string fmt =
+                            U16(1) + U16(1) + U32(44100) + U32(88200) + U16(2) + U16(16);
+                        const std::string body = "WAVE" + Chunk("fmt ", fmt);
+                        f.PutTrack(2, "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body);
+                    }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ExportTest, ButtonDisablesCancelForTheRun) {
+    bool cancelDuringRun = true;
+    job.OnBlockCopied = [&](int, std::uint32_t) {
+        cancelDuringRun = cancelDuringRun && ui.cancelEnabled;
+        return true;
+    };
+    ui.pos = 7;
+    int completes = 0;
+
+    EXPECT_TRUE(th::RunExportFromButton(job, ui, [&] { ++completes; }));
+    EXPECT_FALSE(cancelDuringRun);
+    EXPECT_EQ(completes, 1);
+    EXPECT_TRUE(ui.cancelEnabled);
+    EXPECT_FALSE(ui.shown);
+
+    ui.answers = {false};
+    EXPECT_FALSE(th::RunExportFromButton(job, ui, [&] { ++completes; }));
+    EXPECT_EQ(completes, 1);
+    EXPECT_EQ(ui.max, 0u);
+    EXPECT_TRUE(ui.cancelEnabled);
+}
+
+} // namespace

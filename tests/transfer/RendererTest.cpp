@@ -1,0 +1,276 @@
+// The track renderer against hand-worked cases and, on random lists, against a plain
+// per-position statement of what a rendered track holds.
+#include "support/TestSupport.h"
+
+#include "platform/Platform.h"
+#include "song/Tc2w.h"
+#include "transfer/Renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Timecode of a byte position (44100 Hz, 30 fps non-drop, which reads back exactly).
+std::string Tc(std::uint32_t bytes) { return th::TTC2W().SamplesToTc(bytes / 2, 44100, 30, false); }
+
+struct Ev {
+    int track;
+    std::uint32_t start, end, src; // byte positions
+    std::string file;              // empty: a silence event
+};
+
+// A card on drive E: with song "Song", an output folder, and the renderer's inputs.
+class RenderFixture : public ::testing::Test {
+protected:
+    TempDir card, out;
+    MappedDrive drive{"E:", card.path()};
+    FakeUi ui;
+    th::Selection sel;
+    th::SongEventTable table;
+    th::TrackRenderer renderer{ui, sel, table};
+    std::map<std::string, std::string> sources; // file name -> audio bytes
+
+    void SetUp() override {
+        fs::create_directories(card / "Song");
+        sel.DriveRoot = "E:";
+        sel.Songs = {"Song"};
+        sel.SongIndex = 0;
+        sel.SampleRate = 44100;
+        sel.DestFolder = platform::ToDrivePath(out.path().string());
+        ASSERT_FALSE(sel.DestFolder.empty());
+    }
+
+    void AddSource(const std::string& name, const std::string& audio) {
+        sources[name] = audio;
+        WriteFile(card / "Song" / name, MakeWav(audio));
+    }
+
+    void SetEvents(const std::vector<Ev>& events) {
+        table.EventCount = static_cast<int>(events.size());
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            th::SongEvent& e = table.Row(static_cast<int>(i + 1));
+            e = th::SongEvent{};
+            e.EntryNo = static_cast<int>(i + 1);
+            e.DestChannel = events[i].track;
+            e.DestIn = Tc(events[i].start);
+            e.DestOut = Tc(events[i].end);
+            if (events[i].file.empty()) {
+                e.EditKind = "(Silence)";
+                e.SourceChannel = 1;
+            } else {
+                e.EditKind = "(Cut)";
+                e.SourceFile = events[i].file;
+                e.SourceIn = Tc(events[i].src);
+            }
+        }
+    }
+
+    fs::path TrackFile(int n) const { return out / ("tr0" + std::to_string(n) + ".wav"); }
+
+    // The audio bytes of a rendered track (after the 46-byte header).
+    std::string Audio(int n) const { return ReadFile(TrackFile(n)).substr(46); }
+};
+
+// What a track holds by the rule, position by position; also the track's end.
+std::string Oracle(const std::vector<Ev>& events, int track,
+                   const std::map<std::string, std::string>& sources, std::uint32_t* trackEnd) {
+    // The track's end: last-ending audio event, cut back by a later silence reaching as far,
+    // extended again by audio listed from there on.
+    std::uint32_t end = 0;
+    int next = 0;
+    for (int i = 0; i < static_cast<int>(events.size()); ++i)
+        if (events[i].track == track && !events[i].file.empty() && events[i].end >= end)
+            end = events[i].end, next = i;
+    for (int i = 0; i < static_cast<int>(events.size()); ++i)
+        if (events[i].track == track && events[i].file.empty() && events[i].start <= end &&
+            events[i].end >= end && i > next)
+            end = events[i].start, next = i;
+    for (int i = next; i < static_cast<int>(events.size()); ++i)
+        if (events[i].track == track && !events[i].file.empty() && events[i].end >= end)
+            end = events[i].end;
+    *trackEnd = end;
+
+    std::string audio(end, '\0');
+    for (std::uint32_t p = 0; p < end; ++p) {
+        const Ev* winner = nullptr;
+        for (const Ev& e : events)
+            if (e.track == track && e.start <= p && p < e.end)
+                winner = &e;
+        if (!winner || winner->file.empty())
+            continue;
+        const std::string& src = sources.at(winner->file);
+        const std::uint64_t at = std::uint64_t{winner->src} + (p - winner->start);
+        audio[p] = at < src.size() ? src[at] : '\0';
+    }
+    return audio;
+}
+
+TEST_F(RenderFixture, SingleEventGivesTheExactFile) {
+    AddSource("zt60001.wav", Pattern(1000, 1));
+    SetEvents({{1, 100, 200, 40, "ZT60001.WAV"}}); // upper case in the list, lower on disk
+    ASSERT_TRUE(renderer.RenderTrack(1));
+    const std::string file = ReadFile(TrackFile(1));
+    ASSERT_EQ(file.size(), 246u);
+    EXPECT_EQ(file.substr(4, 4), U32(238));
+    EXPECT_EQ(file.substr(16, 4), U32(18));
+    EXPECT_EQ(file.substr(24, 4), U32(44100));
+    EXPECT_EQ(file.substr(42, 4), U32(200));
+    EXPECT_EQ(file.substr(46), std::string(100, '\0') + sources["zt60001.wav"].substr(40, 100));
+    EXPECT_EQ(renderer.TrackEnd, 200u);
+    EXPECT_EQ(ui.max, 200u);
+    EXPECT_EQ(ui.pos, 200u);
+    EXPECT_FALSE(fs::exists(out / "tr01"));
+}
+
+struct ListCase {
+    const char* name;
+    std::vector<Ev> events;
+};
+
+class RenderLists : public RenderFixture, public ::testing::WithParamInterface<ListCase> {};
+
+// Hand-worked lists whose output must match the rule exactly.
+TEST_P(RenderLists, MatchesTheRule) {
+    AddSource("a.wav", Pattern(400, 2));
+    AddSource("b.wav", Pattern(400, 3));
+    AddSource("d.wav", Pattern(400, 4));
+    SetEvents(GetParam().events);
+    std::uint32_t end = 0;
+    const std::string expected = Oracle(GetParam().events, 1, sources, &end);
+    ASSERT_TRUE(renderer.RenderTrack(1));
+    EXPECT_EQ(renderer.TrackEnd, end);
+    EXPECT_EQ(Audio(1), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Overlaps, RenderLists,
+    ::testing::Values(
+        ListCase{"GapBetweenEvents", {{1, 0, 10, 0, "a.wav"}, {1, 20, 30, 0, "b.wav"}}},
+        ListCase{"GapBetweenEventsListedBackwards", {{1, 20, 30, 0, "b.wav"}, {1, 0, 10, 0, "a.wav"}}},
+        ListCase{"LaterInnerEventWinsThenOuterResumes", {{1, 0, 20, 6, "a.wav"}, {1, 4, 10, 8, "b.wav"}}},
+        ListCase{"EarlierInnerEventIsHidden", {{1, 4, 10, 8, "b.wav"}, {1, 0, 20, 6, "a.wav"}}},
+        // A 0..100, B 20..50, D 40..50: A plays again from 50 on.
+        ListCase{"SharedEndDoesNotSilenceTheOuterEvent",
+                 {{1, 0, 100, 0, "a.wav"}, {1, 20, 50, 0, "b.wav"}, {1, 40, 50, 0, "d.wav"}}},
+        ListCase{"SilenceCutsTheTrack", {{1, 0, 10, 0, "a.wav"}, {1, 6, 16, 0, ""}}},
+        ListCase{"SilenceInsideAnEvent", {{1, 0, 40, 0, "a.wav"}, {1, 10, 20, 0, ""}}},
+        ListCase{"ReversedAndEmptyEventsCoverNothing",
+                 {{1, 0, 20, 0, "a.wav"}, {1, 60, 30, 0, "b.wav"}, {1, 10, 10, 0, "d.wav"}}},
+        ListCase{"ShortSourceReadsAsZero", {{1, 0, 300, 300, "a.wav"}}},
+        ListCase{"OtherTracksAreIgnored", {{2, 0, 50, 0, "b.wav"}, {1, 10, 20, 0, "a.wav"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RenderFixture, TrackWithoutAudioMakesNoFileAndAsksNothing) {
+    WriteFile(TrackFile(1), "old");
+    SetEvents({{1, 0, 100, 0, ""}, {2, 0, 100, 0, "x.wav"}});
+    EXPECT_TRUE(renderer.RenderTrack(1));
+    EXPECT_TRUE(ui.questions.empty());
+    EXPECT_EQ(ReadFile(TrackFile(1)), "old");
+}
+
+// Block accounting: a copy runs count / 65536 full blocks and one last, possibly empty, one.
+TEST_F(RenderFixture, CopiesInBlocksAndPumpsAfterEach) {
+    for (auto [bytes, blocks] : {std::pair{131072u, 3}, std::pair{65538u, 2}}) {
+        ui.pumps = 0;
+        AddSource("big.wav", Pattern(bytes, bytes));
+        SetEvents({{1, 0, bytes, 0, "big.wav"}});
+        ASSERT_TRUE(renderer.RenderTrack(1));
+        EXPECT_EQ(ui.pumps, blocks) << bytes;
+        EXPECT_EQ(Audio(1), sources["big.wav"]);
+        fs::remove(TrackFile(1));
+    }
+}
+
+TEST_F(RenderFixture, ReadOnlyOldTrackIsAskedAboutThenReplaced) {
+    AddSource("a.wav", Pattern(100, 5));
+    SetEvents({{3, 0, 100, 0, "a.wav"}});
+    WriteFile(TrackFile(3), "old take");
+    fs::permissions(TrackFile(3), fs::perms::owner_write | fs::perms::group_write |
+                                      fs::perms::others_write, fs::perm_options::remove);
+
+    ui.answers = {false};
+    EXPECT_FALSE(renderer.RenderTrack(3));
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(ui.questions[0], "Overwrite <" + sel.DestFolder + "\\tr03.wav> ?");
+    EXPECT_EQ(ReadFile(TrackFile(3)), "old take");
+    EXPECT_TRUE(platform::IsReadOnly(sel.DestFolder + "\\tr03.wav"));
+
+    ui.answers = {true};
+    EXPECT_TRUE(renderer.RenderTrack(3));
+    EXPECT_EQ(Audio(3), sources["a.wav"]);
+}
+
+TEST_F(RenderFixture, MissingSourceFailsAndKeepsTheOldTake) {
+    SetEvents({{1, 0, 100, 0, "zt60009.wav"}});
+    WriteFile(TrackFile(1), "old take");
+    EXPECT_FALSE(renderer.RenderTrack(1));
+    EXPECT_EQ(ReadFile(TrackFile(1)), "old take");
+    EXPECT_FALSE(fs::exists(out / "tr01"));
+}
+
+// Cancel pressed during a copy, seen after a block or only after the segment: the track
+// fails, its unfinished file is removed and an older take stays untouched.
+TEST_F(RenderFixture, CancelAlwaysCancels) {
+    AddSource("big.wav", Pattern(200000, 6));
+    SetEvents({{1, 0, 100000, 0, "big.wav"}, {1, 100000, 200000, 100000, "big.wav"}});
+    for (int pressAt : {1, 2}) { // 2: the pump after the first segment's last block
+        WriteFile(TrackFile(1), "old take");
+        ui.pumps = 0;
+        ui.onPump = [pressAt](FakeUi& u) {
+            if (u.pumps == pressAt)
+                u.cancelled = true;
+        };
+        EXPECT_FALSE(renderer.RenderTrack(1)) << pressAt;
+        EXPECT_EQ(ReadFile(TrackFile(1)), "old take");
+        EXPECT_FALSE(fs::exists(out / "tr01"));
+    }
+}
+
+TEST_F(RenderFixture, LongGapIsWrittenInBoundedBlocks) {
+    AddSource("a.wav", Pattern(10, 7));
+    const std::uint32_t gap = 5 * 65536 + 2;
+    SetEvents({{1, gap, gap + 10, 0, "a.wav"}});
+    ASSERT_TRUE(renderer.RenderTrack(1));
+    EXPECT_EQ(Audio(1), std::string(gap, '\0') + sources["a.wav"]);
+}
+
+// Random lists: overlaps, shared ends, empty and reversed events, silences, gaps, several
+// tracks and short sources, each rendered and compared byte for byte with the rule.
+TEST_F(RenderFixture, RandomListsMatchTheRule) {
+    std::mt19937 rng(20261208);
+    const std::vector<std::string> names = {"s1.wav", "s2.wav", "s3.wav"};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        AddSource(names[i], Pattern(60 + 70 * i, static_cast<std::uint32_t>(i + 10)));
+    auto pos = [&](std::uint32_t limit) { return 2 * (rng() % (limit / 2 + 1)); };
+    const int lists = 20000;
+    for (int iter = 0; iter < lists; ++iter) {
+        std::vector<Ev> events(1 + rng() % 7);
+        for (Ev& e : events) {
+            e.track = 1 + static_cast<int>(rng() % 2);
+            e.start = pos(120);
+            e.end = rng() % 6 == 0 ? pos(120) : e.start + pos(80); // sometimes reversed
+            e.src = pos(100);
+            e.file = rng() % 5 == 0 ? "" : names[rng() % names.size()];
+        }
+        SetEvents(events);
+        std::uint32_t end = 0;
+        const std::string expected = Oracle(events, 1, sources, &end);
+        ASSERT_TRUE(renderer.RenderTrack(1)) << iter;
+        if (end == 0) {
+            EXPECT_FALSE(fs::exists(TrackFile(1))) << iter;
+            continue;
+        }
+        ASSERT_EQ(renderer.TrackEnd, end) << iter;
+        ASSERT_EQ(Audio(1), expected) << iter;
+        ASSERT_EQ(ui.pos, end) << iter;
+        fs::remove(TrackFile(1));
+    }
+}
+
+} // namespace

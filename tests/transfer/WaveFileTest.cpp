@@ -1,0 +1,259 @@
+#include "transfer/WaveFile.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace th;
+using namespace testsupport;
+
+namespace {
+
+class WaveFileTest : public ::testing::Test {
+protected:
+    TempDir tmp;
+    MappedDrive drive{"E:", tmp.path()};
+
+    std::string Put(const std::string& name, const std::string& bytes) {
+        WriteFile(tmp / name, bytes);
+        return "E:\\" + name;
+    }
+    std::string Fmt(std::uint16_t channels, std::uint32_t rate) {
+        return U16(1) + U16(channels) + U32(rate) + U32(rate * channels * 2) + U16(channels * 2) +
+               U16(16);
+    }
+    std::string Riff(const std::string& chunks) {
+        return "RIFF" + U32(static_cast<std::uint32_t>(chunks.size() + 4)) + "WAVE" + chunks;
+    }
+    // The whole data chunk as the reader gives it.
+    std::string ReadAll(const std::string& path) {
+        auto reader = OpenWaveData(path);
+        if (!reader)
+            return "<none>";
+        std::string bytes(reader->DataSize(), '\x55');
+        reader->Read(bytes.data(), bytes.size());
+        return bytes;
+    }
+};
+
+TEST_F(WaveFileTest, StereoFileWithSixteenByteFormatChunk) {
+    const std::string path = Put("s.wav", MakeWav(Pattern(400, 1), 44100, 2, 16));
+    auto info = ReadWaveFormat(path);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->format.channels, 2);
+    EXPECT_EQ(info->format.samplesPerSec, 44100u);
+    EXPECT_EQ(info->format.bitsPerSample, 16);
+    EXPECT_EQ(info->format.extraSize, 0);
+    EXPECT_EQ(info->riffSize, 4u + 24u + 408u);
+}
+
+// Layouts in which both chunks must be found, with the audio read back intact.
+TEST_F(WaveFileTest, FindsChunksPastOtherChunks) {
+    const std::string audio = Pattern(301, 2);
+    const std::string fmt = Chunk("fmt ", Fmt(1, 22050)), data = Chunk("data", audio);
+    const std::vector<std::string> layouts = {
+        fmt + Chunk("LIST", "abc") + data, // odd chunk and its pad byte between
+        data + Chunk("JUNK", "") + fmt,    // data first, zero-size chunk
+        Chunk("bext", Pattern(1001, 3)) + fmt + data,
+    };
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string path = Put("l.wav", Riff(layouts[i]));
+        auto info = ReadWaveFormat(path);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->format.samplesPerSec, 22050u);
+        EXPECT_EQ(ReadDataSize(path), 301u);
+        EXPECT_EQ(ReadAll(path), audio);
+    }
+}
+
+TEST_F(WaveFileTest, FormatRecordIsCutOrZeroExtendedToTwentyBytes) {
+    auto shortFmt = ReadWaveFormat(Put("a.wav", Riff(Chunk("fmt ", Fmt(1, 8000).substr(0, 14)))));
+    ASSERT_TRUE(shortFmt);
+    EXPECT_EQ(shortFmt->format.blockAlign, 2);
+    EXPECT_EQ(shortFmt->format.bitsPerSample, 0);
+
+    const std::string longFmt = Fmt(2, 48000) + U16(0x1234) + U16(0xBEEF) + "xyzw";
+    auto cut = ReadWaveFormat(Put("b.wav", Riff(Chunk("fmt ", longFmt) + Chunk("data", "12"))));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->format.samplesPerSec, 48000u);
+    EXPECT_EQ(cut->format.extraSize, 0x1234);
+}
+
+TEST_F(WaveFileTest, WrittenFileHasTheExactHeader) {
+    for (std::uint32_t n : {1000u, 999u, 0u}) {
+        SCOPED_TRACE(n);
+        const std::string audio = Pattern(n, 4);
+        auto writer = CreateWaveFile("E:\\out", 22050);
+        ASSERT_TRUE(writer);
+        ASSERT_TRUE(writer->Write(audio.data(), n / 2));
+        ASSERT_TRUE(writer->Write(audio.data() + n / 2, n - n / 2));
+        ASSERT_TRUE(CloseWaveFile(*writer));
+
+        const std::uint32_t pad = n % 2;
+        const std::string expected = "RIFF" + U32(38 + n + pad) + "WAVEfmt " + U32(18) + U16(1) +
+                                     U16(1) + U32(22050) + U32(44100) + U16(2) + U16(16) + U16(0) +
+                                     "data" + U32(n) + audio + std::string(pad, '\0');
+        EXPECT_EQ(ReadFile(tmp / "out"), expected);
+    }
+    EXPECT_EQ(std::filesystem::file_size(tmp / "out"), 46u);
+}
+
+TEST_F(WaveFileTest, CopyRunsFullBlocksThenOneLastTransfer) {
+    struct Case {
+        std::uint32_t count;
+        std::vector<std::uint32_t> blocks;
+    };
+    const std::vector<Case> cases = {
+        {0, {0}},
+        {65535, {65535}},
+        {65537, {65536, 1}},
+        {131072, {65536, 65536, 0}},
+        {200001, {65536, 65536, 65536, 3393}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.count);
+        const std::string audio = Pattern(c.count, c.count);
+        auto source = OpenWaveData(Put("src.wav", MakeWav(audio)));
+        auto dest = CreateWaveFile("E:\\dst.wav", 44100);
+        ASSERT_TRUE(source && dest);
+        std::vector<std::uint32_t> seen;
+        EXPECT_TRUE(CopyBlocks(*source, *dest, c.count, [&](std::uint32_t bytes) {
+            seen.push_back(bytes);
+            return true;
+        }));
+        ASSERT_TRUE(CloseWaveFile(*dest));
+        EXPECT_EQ(seen, c.blocks);
+        EXPECT_EQ(ReadAll("E:\\dst.wav"), audio);
+    }
+}
+
+TEST_F(WaveFileTest, CopyStopsWhenTheCallbackSaysSo) {
+    auto source = OpenWaveData(Put("src.wav", MakeWav(Pattern(200000, 5))));
+    auto dest = CreateWaveFile("E:\\dst.wav", 44100);
+    ASSERT_TRUE(source && dest);
+    int blocks = 0;
+    EXPECT_FALSE(CopyBlocks(*source, *dest, 200000, [&](std::uint32_t) { return ++blocks < 2; }));
+    EXPECT_EQ(blocks, 2);
+    EXPECT_EQ(dest->Written(), 2u * kCopyBlock);
+}
+
+TEST_F(WaveFileTest, ReaderGivesZerosBeyondTheDataChunkAndTheFile) {
+    const std::string audio = Pattern(100, 6);
+    // Announces 1000 bytes, holds 100, then the file ends.
+    const std::string cut =
+        Put("cut.wav", Riff(Chunk("fmt ", Fmt(1, 44100)) + "data" + U32(1000) + audio));
+    EXPECT_EQ(ReadDataSize(cut), 1000u);
+    EXPECT_EQ(ReadAll(cut), audio + std::string(900, '\0'));
+
+    // A data chunk followed by another chunk: the reader stops at the chunk's end.
+    const std::string path =
+        Put("more.wav", Riff(Chunk("data", audio) + Chunk("LIST", Pattern(50, 7))));
+    auto reader = OpenWaveData(path);
+    ASSERT_TRUE(reader);
+    reader->Skip(40);
+    std::string buf(100, '\x55');
+    EXPECT_EQ(reader->Read(buf.data(), 100), 60u);
+    EXPECT_EQ(buf, audio.substr(40) + std::string(40, '\0'));
+    reader->Skip(~std::uint64_t{0});
+    EXPECT_EQ(reader->Read(buf.data(), 10), 0u);
+}
+
+TEST_F(WaveFileTest, FileWithoutRiffDataHasOnlyALength) {
+    const std::string path = Put("notes.wav", "just some text, not audio");
+    EXPECT_FALSE(ReadWaveFormat(path));
+    EXPECT_FALSE(ReadDataSize(path));
+    EXPECT_FALSE(OpenWaveData(path));
+    EXPECT_EQ(FileLength(path), 25u);
+    EXPECT_FALSE(FileLength("E:\\missing.wav"));
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+TEST_F(WaveFileTest, MalformedFilesFailCleanly) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool hasFmt, hasData;
+    };
+    const std::string fmt = Chunk("fmt ", Fmt(1, 44100));
+    const std::vector<Case> cases = {
+        {"empty", "", false, false},
+        {"three bytes", "RIF", false, false},
+        {"header cut", "RIFF" + U32(100) + "WA", false, false},
+        {"not WAVE", "RIFF" + U32(4 + fmt.size()) + "AVI " + fmt + Chunk("data", "ab"), false,
+         false},
+        {"fmt past EOF", Riff("fmt " + U32(1000) + Fmt(1, 44100)) + Chunk("data", "ab"), false,
+         false},
+        {"no data", Riff(fmt + Chunk("LIST", "x")), true, false},
+        {"huge chunk", Riff(fmt + "JUNK" + U32(0xFFFFFFFF) + Chunk("data", "ab")), true, false},
+        {"chunk header cut", Riff(fmt + "dat"), true, false},
+        {"zero-size chunks", Riff(Chunk("fmt ", "") + Chunk("data", "")), true, true},
+        {"huge data", Riff(fmt + "data" + U32(0xFFFFFFFF) + "ab"), true, true},
+        {"RIFF size too small", "RIFF" + U32(4) + "WAVE" + fmt + Chunk("data", "ab"), true, true},
+    };
+    const int before = OpenDescriptors();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = Put("bad.wav", c.bytes);
+        EXPECT_EQ(ReadWaveFormat(path).has_value(), c.hasFmt);
+        EXPECT_EQ(ReadDataSize(path).has_value(), c.hasData);
+        EXPECT_EQ(OpenWaveData(path) != nullptr, c.hasData);
+        EXPECT_EQ(FileLength(path), c.bytes.size());
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(WaveFileTest, FindsChunksBeyondFourGigabytes) {
+    // A sparse file: two 3 GB chunks, then "data" past the 4 GB mark.
+    const std::uint32_t junk = 3000000000u;
+    const std::uint64_t dataAt = 12 + 2 * (8 + std::uint64_t{junk});
+    const auto file = tmp / "big.wav";
+    WriteFile(file, "RIFF" + U32(0xFFFFFFFF) + "WAVE");
+    std::filesystem::resize_file(file, dataAt);
+    std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(12);
+    f << "JUNK" << U32(junk);
+    f.seekp(static_cast<std::streamoff>(12 + 8 + std::uint64_t{junk}));
+    f << "JUNK" << U32(junk);
+    f.seekp(0, std::ios::end);
+    f << Chunk("data", "tail");
+    f.close();
+
+    EXPECT_EQ(FileLength("E:\\big.wav"), dataAt + 12);
+    EXPECT_EQ(ReadDataSize("E:\\big.wav"), 4u);
+    EXPECT_EQ(ReadAll("E:\\big.wav"), "tail");
+}
+
+TEST_F(WaveFileTest, CloseReportsAFailedWrite) {
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 10000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    auto writer = CreateWaveFile("E:\\full.wav", 44100);
+    const std::string audio = Pattern(20000, 8);
+    const bool wrote = writer && writer->Write(audio.data(), audio.size());
+    const bool closed = writer && writer->Close();
+
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(writer);
+    EXPECT_FALSE(wrote);
+    EXPECT_FALSE(closed);
+}
+
+} // namespace

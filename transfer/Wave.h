@@ -1,0 +1,96 @@
+#pragma once
+// The progress dialog that every transfer drives, and the message boxes of the window.
+// The dialog is the transfers' TransferUi: it shows the progress itself and hands questions
+// and messages to an injected UserMessages, so tests can answer them without a screen.
+#include "song/SongEvent.h"
+#include "transfer/Renderer.h"
+#include "transfer/Selection.h"
+#include "transfer/TransferUi.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace th {
+
+// Message boxes with the caption "Trackhaul".
+class UserMessages {
+public:
+    virtual ~UserMessages() = default;
+    // OK and Cancel; true for OK.
+    virtual bool Ask(const std::string& text) = 0;
+    // OK only.
+    virtual void Message(const std::string& text) = 0;
+};
+
+// The real message boxes (QMessageBox), kept above the progress dialog.
+class MessageBoxes : public UserMessages {
+public:
+    bool Ask(const std::string& text) override;
+    void Message(const std::string& text) override;
+};
+
+class TWAVE_FORM : public QDialog, public TransferUi {
+    Q_OBJECT
+public:
+    TWAVE_FORM(UserMessages& messages, const Selection& sel, const SongEventTable& table,
+               QWidget* parent = nullptr);
+    ~TWAVE_FORM() override;
+
+    QLabel* Label1;
+    QProgressBar* ProgressBar1;
+    QPushButton* BTN_Cancel;
+
+    // The track renderer runs on the dialog: it drives this bar and reads this Cancel flag.
+    TrackRenderer Renderer;
+    bool RenderTrack(int n) { return Renderer.RenderTrack(n); }
+
+    // Runs on every ProcessMessages, after the pending events (tests press Cancel here).
+    std::function<void()> OnProcessMessages;
+
+    void FormShow();
+    void BTN_CancelClick();
+
+    // TransferUi
+    bool Ask(const std::string& text) override { return messages_.Ask(text); }
+    void Message(const std::string& text) override { messages_.Message(text); }
+    void ShowProgress() override;
+    void CloseProgress() override;
+    void SetLabel(const std::string& text) override;
+    void SetMin(std::uint32_t value) override;
+    void SetMax(std::uint32_t value) override;
+    void SetPosition(std::uint32_t value) override;
+    std::uint32_t Min() const override { return min_; }
+    std::uint32_t Max() const override { return max_; }
+    std::uint32_t Position() const override { return pos_; }
+    void SetCancelEnabled(bool enabled) override;
+    bool CancelEnabled() const override;
+    bool Cancelled() const override { return cancelled_; }
+    void SetCancelled(bool cancelled) override { cancelled_ = cancelled; }
+    void ProcessMessages() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    // QProgressBar holds int: byte counts are shifted right until the maximum fits.
+    void UpdateBar();
+    void CentreOnScreen();
+
+    UserMessages& messages_;
+    std::uint32_t min_ = 0;
+    std::uint32_t max_ = 0;
+    std::uint32_t pos_ = 0;
+    bool cancelled_ = false;
+};
+
+} // namespace th

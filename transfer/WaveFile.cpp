@@ -1,0 +1,339 @@
+#include "transfer/WaveFile.h"
+
+#include "platform/Platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace th {
+
+namespace {
+
+// Largest audio byte count whose "RIFF" size (38 + N + pad) still fits 32 bits.
+constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFu - 38u - 1u;
+constexpr std::size_t kFormatBytes = 20;
+constexpr std::size_t kHeaderBytes = 46;
+
+bool Seek(std::FILE* f, std::uint64_t offset, int whence) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return false;
+#ifdef _WIN32
+    return _fseeki64(f, static_cast<__int64>(offset), whence) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+std::optional<std::uint64_t> Tell(std::FILE* f) {
+#ifdef _WIN32
+    const __int64 pos = _ftelli64(f);
+#else
+    const off_t pos = ftello(f);
+#endif
+    if (pos < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(pos);
+}
+
+std::optional<std::uint64_t> LengthOf(std::FILE* f) {
+    if (!Seek(f, 0, SEEK_END))
+        return std::nullopt;
+    return Tell(f);
+}
+
+std::uint16_t Le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void PutLe16(unsigned char* p, std::uint16_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void PutLe32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+bool ReadExact(std::FILE* f, void* buffer, std::size_t count) {
+    return std::fread(buffer, 1, count, f) == count;
+}
+
+bool WriteExact(std::FILE* f, const void* data, std::size_t count) {
+    return std::fwrite(data, 1, count, f) == count;
+}
+
+// Closes the file when the holder goes, so that every way out of a reader closes it.
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f)
+            std::fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A sub-chunk of the "RIFF" chunk, as found by FindChunk.
+struct ChunkSpot {
+    std::uint64_t dataStart = 0; // file offset of the chunk's first data byte
+    std::uint32_t size = 0;      // the chunk's size field
+    std::uint32_t riffSize = 0;  // the "RIFF" chunk's size field
+    std::uint64_t fileLength = 0;
+};
+
+// Finds the "RIFF" chunk of form "WAVE" at the start of the file, then walks its sub-chunks
+// until `id`. The walk is bounded by the real end of the file rather than the RIFF size, so
+// a file whose RIFF size was never fixed up is still read. A chunk that would run past the
+// end of the file ends the walk, except when it is the wanted "data" chunk: a recording cut
+// short keeps the audio that is present.
+std::optional<ChunkSpot> FindChunk(std::FILE* f, const char (&id)[5]) {
+    ChunkSpot spot;
+    const auto length = LengthOf(f);
+    if (!length || !Seek(f, 0, SEEK_SET))
+        return std::nullopt;
+    spot.fileLength = *length;
+
+    unsigned char head[12];
+    if (spot.fileLength < sizeof head || !ReadExact(f, head, sizeof head))
+        return std::nullopt;
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return std::nullopt;
+    spot.riffSize = Le32(head + 4);
+
+    const bool isData = std::memcmp(id, "data", 4) == 0;
+    std::uint64_t pos = sizeof head;
+    while (pos + 8 <= spot.fileLength) {
+        unsigned char chunk[8];
+        if (!Seek(f, pos, SEEK_SET) || !ReadExact(f, chunk, sizeof chunk))
+            return std::nullopt;
+        const std::uint32_t size = Le32(chunk + 4);
+        const std::uint64_t dataStart = pos + 8;
+        const bool fits = size <= spot.fileLength - dataStart;
+        if (std::memcmp(chunk, id, 4) == 0 && (fits || isData)) {
+            spot.dataStart = dataStart;
+            spot.size = size;
+            return spot;
+        }
+        if (!fits)
+            return std::nullopt;
+        pos = dataStart + size + (size & 1u);
+    }
+    return std::nullopt;
+}
+
+FilePtr OpenForReading(const std::string& path) {
+    return FilePtr(platform::OpenFile(path, "rb"));
+}
+
+} // namespace
+
+std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path) {
+    FilePtr f = OpenForReading(path);
+    if (!f)
+        return std::nullopt;
+    const auto spot = FindChunk(f.get(), "fmt ");
+    if (!spot)
+        return std::nullopt;
+
+    unsigned char record[kFormatBytes] = {};
+    const std::size_t count = std::min<std::size_t>(spot->size, kFormatBytes);
+    if (!Seek(f.get(), spot->dataStart, SEEK_SET) || !ReadExact(f.get(), record, count))
+        return std::nullopt;
+
+    WaveFormatInfo info;
+    info.format.formatTag = Le16(record);
+    info.format.channels = Le16(record + 2);
+    info.format.samplesPerSec = Le32(record + 4);
+    info.format.avgBytesPerSec = Le32(record + 8);
+    info.format.blockAlign = Le16(record + 12);
+    info.format.bitsPerSample = Le16(record + 14);
+    info.format.extraSize = Le16(record + 16);
+    info.riffSize = spot->riffSize;
+    return info;
+}
+
+std::optional<std::uint32_t> ReadDataSize(const std::string& path) {
+    FilePtr f = OpenForReading(path);
+    if (!f)
+        return std::nullopt;
+    const auto spot = FindChunk(f.get(), "data");
+    if (!spot)
+        return std::nullopt;
+    return spot->size;
+}
+
+std::optional<std::uint64_t> FileLength(const std::string& path) {
+    FilePtr f = OpenForReading(path);
+    if (!f)
+        return std::nullopt;
+    return LengthOf(f.get());
+}
+
+WaveReader::~WaveReader() {
+    if (file_)
+        std::fclose(file_);
+}
+
+void WaveReader::Skip(std::uint64_t bytes) {
+    pos_ = bytes > std::numeric_limits<std::uint64_t>::max() - pos_
+               ? std::numeric_limits<std::uint64_t>::max()
+               : pos_ + bytes;
+}
+
+std::size_t WaveReader::Read(void* buffer, std::size_t count) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t got = 0;
+    if (pos_ < available_) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count, available_ - pos_));
+        const std::uint64_t at = dataStart_ + pos_;
+        if (filePos_ == at || Seek(file_, at, SEEK_SET)) {
+            got = std::fread(out, 1, want, file_);
+            filePos_ = at + got;
+            if (got < want) {
+                // The file shrank under us: what is missing reads as zero.
+                std::clearerr(file_);
+                filePos_ = kUnknownPos;
+            }
+        } else {
+            filePos_ = kUnknownPos;
+        }
+    }
+    std::memset(out + got, 0, count - got);
+    Skip(count);
+    return got;
+}
+
+std::unique_ptr<WaveReader> OpenWaveData(const std::string& path) {
+    FilePtr f = OpenForReading(path);
+    if (!f)
+        return nullptr;
+    const auto spot = FindChunk(f.get(), "data");
+    if (!spot)
+        return nullptr;
+
+    std::unique_ptr<WaveReader> reader(new WaveReader());
+    reader->dataStart_ = spot->dataStart;
+    reader->dataSize_ = spot->size;
+    reader->available_ = std::min<std::uint64_t>(spot->size, spot->fileLength - spot->dataStart);
+    reader->pos_ = 0;
+    reader->filePos_ = WaveReader::kUnknownPos;
+    reader->file_ = f.release();
+    return reader;
+}
+
+WaveWriter::~WaveWriter() {
+    if (file_)
+        std::fclose(file_);
+}
+
+bool WaveWriter::Write(const void* data, std::size_t count) {
+    if (!file_ || failed_)
+        return false;
+    if (count == 0)
+        return true;
+    if (count > kMaxDataBytes - written_) {
+        // The sizes of a larger file would not fit the header's 32-bit fields.
+        failed_ = true;
+        return false;
+    }
+    const std::size_t done = std::fwrite(data, 1, count, file_);
+    written_ += done;
+    if (done != count) {
+        failed_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool WaveWriter::Close() {
+    if (!file_)
+        return !failed_;
+    bool ok = !failed_;
+    std::FILE* f = file_;
+    file_ = nullptr;
+
+    // The sizes are fixed even after a failed write, so that what did reach the file is
+    // described correctly.
+    std::clearerr(f);
+    const auto dataSize = static_cast<std::uint32_t>(written_);
+    const std::uint32_t pad = dataSize & 1u;
+    if (pad) {
+        const unsigned char zero = 0;
+        ok = WriteExact(f, &zero, 1) && ok;
+    }
+    unsigned char field[4];
+    PutLe32(field, 38u + dataSize + pad);
+    ok = Seek(f, 4, SEEK_SET) && WriteExact(f, field, 4) && ok;
+    PutLe32(field, dataSize);
+    ok = Seek(f, 42, SEEK_SET) && WriteExact(f, field, 4) && ok;
+    ok = std::fflush(f) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    failed_ = !ok;
+    return ok;
+}
+
+std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_t sampleRate) {
+    std::FILE* f = platform::OpenFile(path, "wb");
+    if (!f)
+        return nullptr;
+    // Audio arrives in blocks of 64 KiB or in whole silent stretches: the stream's own buffer
+    // would only add a copy.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+
+    // A valid empty file until Close sets the sizes.
+    unsigned char header[kHeaderBytes];
+    std::memcpy(header, "RIFF", 4);
+    PutLe32(header + 4, 38);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    PutLe32(header + 16, 18);
+    const std::uint16_t channels = 1;
+    const std::uint16_t bits = 16;
+    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
+    PutLe16(header + 20, 1);
+    PutLe16(header + 22, channels);
+    PutLe32(header + 24, sampleRate);
+    PutLe32(header + 28, align * sampleRate);
+    PutLe16(header + 32, align);
+    PutLe16(header + 34, bits);
+    PutLe16(header + 36, 0);
+    std::memcpy(header + 38, "data", 4);
+    PutLe32(header + 42, 0);
+
+    if (!WriteExact(f, header, sizeof header)) {
+        // Nothing usable was written; the emptied file is removed rather than left behind.
+        std::fclose(f);
+        platform::DeleteFile(path);
+        return nullptr;
+    }
+    std::unique_ptr<WaveWriter> writer(new WaveWriter());
+    writer->file_ = f;
+    return writer;
+}
+
+bool CloseWaveFile(WaveWriter& writer) {
+    return writer.Close();
+}
+
+bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
+                const std::function<bool(std::uint32_t)>& afterBlock) {
+    std::vector<unsigned char> buffer(kCopyBlock);
+    const std::uint32_t fullBlocks = count / kCopyBlock;
+    for (std::uint32_t i = 0; i <= fullBlocks; ++i) {
+        const std::uint32_t bytes = i < fullBlocks ? kCopyBlock : count % kCopyBlock;
+        source.Read(buffer.data(), bytes);
+        if (!dest.Write(buffer.data(), bytes))
+            return false;
+        if (afterBlock && !afterBlock(bytes))
+            return false;
+    }
+    return true;
+}
+
+} // namespace th
