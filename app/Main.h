@@ -48,7 +48,7 @@ public:
 
     // --- State ---------------------------------------------------------------------------
     Selection Sel; // DestFolder, DriveRoot, AdlPath, SampleRate, songs, track boxes
-    SongEventTable SongEventTable;
+    th::SongEventTable SongEventTable;
     std::unique_ptr<TImportJob> ImportJob;
     std::unique_ptr<TExportJob> ExportJob;
     TWAVE_FORM* WAVE_FORM = nullptr;

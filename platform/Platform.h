@@ -11,6 +11,15 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+// <windows.h> defines these names as macros for its ANSI and wide variants; this layer's own
+// functions carry the same names. Include <windows.h> before this header, never after it.
+#undef CreateDirectory
+#undef DeleteFile
+#undef GetDriveType
+#undef GetFileAttributes
+#endif
+
 namespace platform {
 
 // File attribute bits, as the recorder's file system and Windows define them.

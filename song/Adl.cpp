@@ -129,7 +129,10 @@ std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why) {
         return fail(ScanError::NoSequence);
     if (!haveEventList)
         return fail(ScanError::NoEventList);
-    if (lines.size() < 2)
+    // The rewrite drops the last two lines: they must be the ones that close the event list
+    // and the file, or the new events would land outside the list.
+    if (lines.size() < 2 || Trim(lines[lines.size() - 2]) != "</EVENT_LIST>" ||
+        Trim(lines.back()) != kAdlEnd)
         return fail(ScanError::NoClosingLines);
     if (why)
         *why = ScanError::None;

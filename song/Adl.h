@@ -43,7 +43,7 @@ enum class ScanError {
     NoSequence,        // no <SEQUENCE> block (or its line 5 is missing)
     BadFrameRate,      // line 5 names no frame rate we can write
     UnclosedEventList, // <EVENT_LIST> without a "</ADL>" line after it
-    NoClosingLines,    // fewer than two lines to drop at the end
+    NoClosingLines,    // the last two lines are not "</EVENT_LIST>" and "</ADL>"
     NoEventList,       // no <EVENT_LIST> line: the last two lines are not known to close it
 };
 

@@ -171,7 +171,7 @@ bool TExportJob::RewriteEventList() {
     NextEntryNo = scan->nextEntryNo;
 
     newList_.clear();
-    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
         newList_ += lines[i];
         newList_ += "\r\n";
     }

@@ -148,7 +148,7 @@ TEST(Adl, ScanFindsFrameRateAndNextEntryNumber) {
 
 TEST(Adl, ScanLooksForTheEndFromTheSecondLineOn) {
     Lines lines = SequenceBlock("44100", "00=00=00.00|0000");
-    for (const auto& l : {"<EVENT_LIST>", "</ADL>", "x", "</ADL>"})
+    for (const auto& l : {"<EVENT_LIST>", "</ADL>", "\t</EVENT_LIST>", "</ADL>"})
         lines.push_back(l);
     const auto scan = ScanForExport(lines);
     ASSERT_TRUE(scan);
@@ -166,6 +166,8 @@ TEST(Adl, ScanRefusesWhatItCannotRewrite) {
     Lines noEvents = MakeAdl({});
     noEvents.erase(noEvents.end() - 3);
     noEvents.erase(noEvents.end() - 2);
+    Lines trailingBlank = MakeAdl({});
+    trailingBlank.push_back("");
 
     const struct {
         Lines lines;
@@ -177,6 +179,7 @@ TEST(Adl, ScanRefusesWhatItCannotRewrite) {
         {MakeAdl({}, "00|00"), ScanError::BadFrameRate},
         {unclosed, ScanError::UnclosedEventList},
         {noEvents, ScanError::NoEventList},
+        {trailingBlank, ScanError::NoClosingLines},
         {{}, ScanError::NoSequence},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,106 @@
+#include "app/Application.h"
+
+#include "platform/Platform.h"
+#include "transfer/DemoCard.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+
+namespace th {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    } catch (...) {
+        ShowException("");
+    }
+    return false;
+}
+
+void TApplication::ShowException(const std::string& text) {
+    if (Messages)
+        Messages->Message(text);
+    else
+        std::cerr << text << "\n";
+}
+
+StartOptions ParseStartOptions(const std::vector<std::string>& args) {
+    StartOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--demo") {
+            o.demo = true;
+        } else if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--drive" || a.rfind("--drive=", 0) == 0) {
+            std::string value;
+            if (a == "--drive") {
+                if (i + 1 >= args.size())
+                    throw std::invalid_argument("--drive needs E:=FOLDER");
+                value = args[++i];
+            } else {
+                value = a.substr(8);
+            }
+            if (value.size() < 4 || !std::isalpha(static_cast<unsigned char>(value[0])) ||
+                value[1] != ':' || value[2] != '=')
+                throw std::invalid_argument("--drive needs E:=FOLDER, not '" + value + "'");
+            std::string letter{static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))),
+                               ':'};
+            if (letter == "A:" || letter == "C:")
+                throw std::invalid_argument("--drive can't use " + letter);
+            o.drives.emplace_back(letter, value.substr(3));
+        } else {
+            throw std::invalid_argument("unknown argument '" + a + "'");
+        }
+    }
+    return o;
+}
+
+std::string DemoCardFolder() {
+    namespace fs = std::filesystem;
+    fs::path base;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache)
+        base = cache;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = fs::path(home) / ".cache";
+    else
+        base = fs::temp_directory_path();
+    return (base / "trackhaul" / "demo-card").string();
+}
+
+std::string FreeDriveLetter() {
+    for (char letter = 'E'; letter <= 'Z'; ++letter) {
+        const std::string drive{letter, ':'};
+        if (platform::DriveNativeRoot(drive).empty())
+            return drive;
+    }
+    return {};
+}
+
+void ApplyStartOptions(const StartOptions& options) {
+    namespace fs = std::filesystem;
+    for (const auto& [drive, folder] : options.drives) {
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec))
+            throw std::invalid_argument("'" + folder + "' is not a folder");
+        platform::MapDrive(drive, fs::absolute(folder).lexically_normal().string());
+    }
+    if (options.demo) {
+        const std::string folder = DemoCardFolder();
+        WriteDemoCard(folder);
+        const std::string drive = FreeDriveLetter();
+        if (drive.empty())
+            throw std::runtime_error("no free drive letter for the demo card");
+        platform::MapDrive(drive, folder);
+    }
+}
+
+} // namespace th

@@ -1,0 +1,329 @@
+// The platform layer on Windows: drives, attributes and file operations are the system's own.
+// MapDrive keeps a small table of folders presented as removable drives, so that a copy of a
+// card can stand in for the card (the command line and the tests use it); every other drive
+// letter is passed to the system unchanged.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include "platform/Platform.h"
+#include "platform/PlatformCommon.inl"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::optional<char> DriveLetter(const std::string& text) {
+    if (text.size() < 2 || text[1] != ':')
+        return std::nullopt;
+    const char c = text[0];
+    if (c >= 'a' && c <= 'z')
+        return static_cast<char>(c - 'a' + 'A');
+    if (c >= 'A' && c <= 'Z')
+        return c;
+    return std::nullopt;
+}
+
+std::mutex& MappingMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<char, std::string>& Mappings() {
+    static std::map<char, std::string> m;
+    return m;
+}
+
+std::optional<std::string> MappedRoot(char letter) {
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    auto it = Mappings().find(letter);
+    if (it == Mappings().end())
+        return std::nullopt;
+    return it->second;
+}
+
+bool SystemHasDrive(char letter) {
+    return (::GetLogicalDrives() >> (letter - 'A')) & 1u;
+}
+
+std::string Backslashes(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::string TrimTrailingBackslashes(std::string path) {
+    // "E:\\" keeps its backslash: without it the text means the drive's current folder.
+    while (path.size() > 1 && path.back() == '\\' && !(path.size() == 3 && path[1] == ':'))
+        path.pop_back();
+    return path;
+}
+
+bool CharEqualIgnoringCase(char a, char b) {
+    auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return lower(a) == lower(b);
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), CharEqualIgnoringCase);
+}
+
+DWORD Attributes(const std::string& path) {
+    const std::string native = NativePath(path);
+    return native.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(native.c_str());
+}
+
+} // namespace
+
+// --- Volumes -------------------------------------------------------------------------------
+
+std::vector<std::string> LogicalDriveStrings() {
+    std::vector<std::string> roots;
+    char buffer[105] = {};
+    const DWORD length = ::GetLogicalDriveStringsA(sizeof buffer - 1, buffer);
+    if (length > 0 && length < sizeof buffer) {
+        for (const char* p = buffer; *p; p += std::strlen(p) + 1)
+            roots.emplace_back(p);
+    }
+    {
+        std::lock_guard<std::mutex> lock(MappingMutex());
+        for (const auto& [letter, root] : Mappings()) {
+            const std::string drive{letter, ':', '\\'};
+            if (std::find(roots.begin(), roots.end(), drive) == roots.end())
+                roots.push_back(drive);
+        }
+    }
+    std::sort(roots.begin(), roots.end());
+    return roots;
+}
+
+DriveType GetDriveType(const std::string& rootPath) {
+    if (auto letter = DriveLetter(rootPath); letter && MappedRoot(*letter))
+        return DriveType::Removable;
+    switch (::GetDriveTypeA(rootPath.c_str())) {
+    case DRIVE_NO_ROOT_DIR:
+        return DriveType::NoRootDir;
+    case DRIVE_REMOVABLE:
+        return DriveType::Removable;
+    case DRIVE_FIXED:
+        return DriveType::Fixed;
+    case DRIVE_REMOTE:
+        return DriveType::Remote;
+    case DRIVE_CDROM:
+        return DriveType::CdRom;
+    case DRIVE_RAMDISK:
+        return DriveType::RamDisk;
+    default:
+        return DriveType::Unknown;
+    }
+}
+
+bool IsDeviceDrive(const std::string& rootPath) {
+    return GetDriveType(rootPath) == DriveType::Removable && rootPath != "A:\\";
+}
+
+std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
+    std::string native = NativePath(path);
+    if (native.empty())
+        return std::nullopt;
+    if (native.back() != '\\')
+        native += '\\';
+    ULARGE_INTEGER available;
+    if (!::GetDiskFreeSpaceExA(native.c_str(), &available, nullptr, nullptr))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(available.QuadPart);
+}
+
+void MapDrive(const std::string& drive, const std::string& nativeRoot) {
+    auto letter = DriveLetter(drive);
+    if (!letter || nativeRoot.empty())
+        return;
+    char full[MAX_PATH * 4];
+    const DWORD n = ::GetFullPathNameA(nativeRoot.c_str(), sizeof full, full, nullptr);
+    std::string root = (n > 0 && n < sizeof full) ? std::string(full, n) : nativeRoot;
+    root = TrimTrailingBackslashes(Backslashes(root));
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    Mappings()[*letter] = root;
+}
+
+void UnmapDrive(const std::string& drive) {
+    auto letter = DriveLetter(drive);
+    if (!letter)
+        return;
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    Mappings().erase(*letter);
+}
+
+std::string DriveNativeRoot(const std::string& drive) {
+    auto letter = DriveLetter(drive);
+    if (!letter)
+        return {};
+    if (auto root = MappedRoot(*letter))
+        return *root;
+    return SystemHasDrive(*letter) ? std::string{*letter, ':', '\\'} : std::string();
+}
+
+ErrorModeGuard::ErrorModeGuard() : previous_(::SetErrorMode(SEM_FAILCRITICALERRORS)) {}
+
+ErrorModeGuard::~ErrorModeGuard() {
+    ::SetErrorMode(previous_);
+}
+
+// --- Paths and files -----------------------------------------------------------------------
+
+std::string NativePath(const std::string& path) {
+    auto letter = DriveLetter(path);
+    if (!letter)
+        return Backslashes(path);
+    const std::string rest = Backslashes(path.substr(2));
+    if (auto root = MappedRoot(*letter)) {
+        if (rest.empty() || rest == "\\")
+            return *root;
+        const bool rootEnds = root->back() == '\\';
+        const bool restStarts = rest.front() == '\\';
+        if (rootEnds && restStarts)
+            return *root + rest.substr(1);
+        return *root + (rootEnds || restStarts ? "" : "\\") + rest;
+    }
+    if (!SystemHasDrive(*letter))
+        return {};
+    // "E:" alone would mean the drive's current folder; the layer means its root.
+    return std::string{*letter, ':'} + (rest.empty() ? "\\" : rest);
+}
+
+std::vector<DirEntry> ListDirectory(const std::string& pattern) {
+    std::vector<DirEntry> entries;
+    const std::string native = NativePath(pattern);
+    if (native.empty())
+        return entries;
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA(native.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        entries.push_back({data.cFileName, data.dwFileAttributes & (kAttrMaskAll | AttrNormal)});
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    return entries;
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
+    const DWORD a = Attributes(path);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(a);
+}
+
+bool IsReadOnly(const std::string& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
+}
+
+bool SetFileAttributesNormal(const std::string& path) {
+    const std::string native = NativePath(path);
+    return !native.empty() && ::SetFileAttributesA(native.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+bool DeleteFile(const std::string& path) {
+    const std::string native = NativePath(path);
+    return !native.empty() && ::DeleteFileA(native.c_str());
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    return !source.empty() && !target.empty() &&
+           ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+bool CreateDirectory(const std::string& path) {
+    const std::string native = NativePath(path);
+    return !native.empty() && ::CreateDirectoryA(native.c_str(), nullptr);
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    const std::string native = NativePath(path);
+    if (native.empty())
+        return nullptr;
+    const DWORD a = ::GetFileAttributesA(native.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
+        return nullptr;
+    return std::fopen(native.c_str(), mode);
+}
+
+std::string ProgramFolder() {
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n =
+            ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            return {};
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    const std::size_t slash = buffer.find_last_of('\\');
+    std::string folder = slash == std::string::npos ? buffer : buffer.substr(0, slash);
+    while (!folder.empty() && folder.back() == '\\')
+        folder.pop_back();
+    return folder;
+}
+
+std::string ToDrivePath(const std::string& nativePath) {
+    if (nativePath.empty())
+        return {};
+    char full[MAX_PATH * 4];
+    const DWORD n = ::GetFullPathNameA(nativePath.c_str(), sizeof full, full, nullptr);
+    std::string native = (n > 0 && n < sizeof full) ? std::string(full, n) : nativePath;
+    native = Backslashes(native);
+    while (native.size() > 1 && native.back() == '\\')
+        native.pop_back();
+
+    // A mapped folder holding the path wins over its system drive; the longest root first.
+    std::optional<char> best;
+    std::string bestRoot;
+    {
+        std::lock_guard<std::mutex> lock(MappingMutex());
+        for (const auto& [letter, root] : Mappings()) {
+            const std::string r = root.size() == 3 && root[1] == ':' ? root.substr(0, 2) : root;
+            const bool holds = StartsWithIgnoringCase(native, r) &&
+                               (native.size() == r.size() || native[r.size()] == '\\');
+            if (holds && (!best || r.size() > bestRoot.size())) {
+                best = letter;
+                bestRoot = r;
+            }
+        }
+    }
+    if (best)
+        return std::string{*best, ':'} + native.substr(bestRoot.size());
+    if (DriveLetter(native)) {
+        native[0] = *DriveLetter(native);
+        return native;
+    }
+    return {}; // network paths and the like have no drive letter
+}
+
+} // namespace platform

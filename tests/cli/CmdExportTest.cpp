@@ -1,0 +1,148 @@
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+struct CliRun {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+std::string Quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+// Runs trackhaul-cli with `args` (shell syntax), stdin empty, and collects both outputs.
+CliRun RunCli(const std::string& args, const fs::path& errFile) {
+    CliRun run;
+    const std::string command =
+        std::string("'") + TRACKHAUL_CLI + "' " + args + " </dev/null 2>" + Quote(errFile);
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[256];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadFile(errFile);
+    return run;
+}
+
+std::map<std::string, std::string> Snap(const fs::path& root) {
+    std::map<std::string, std::string> s;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        s[fs::relative(e.path(), root).string()] =
+            e.is_regular_file() ? ReadFile(e.path()) : std::string("<dir>");
+    return s;
+}
+
+const std::string kListHead = "<ADL>\r\n"
+                              "\t<SEQUENCE>\r\n"
+                              "\t\t(SEQ_SAMPLE_RATE)\tS44100\r\n"
+                              "\t\t(SEQ_FRAME_RATE)\t25\r\n"
+                              "\t\t(SEQ_ADL_LEVEL)\t1\r\n"
+                              "\t\t(SEQ_CLEAN)\tFALSE\r\n"
+                              "\t\t(SEQ_DEST_START) 00.00.00.00|0000\r\n"
+                              "\t</SEQUENCE>\r\n"
+                              "\t<EVENT_LIST>\r\n"
+                              "\t\t(Entry)\t0001\t(Cut)\tF\t\"OLD.WAV\"\t1\t1\t00.00.00.00|0000\t"
+                              "00.00.00.00|0000\t00.00.01.00|0000\t_\r\n";
+const std::string kListEnd = "\t</EVENT_LIST>\r\n</ADL>\r\n";
+
+class CmdExport : public ::testing::Test {
+protected:
+    TempDir tmp;
+    fs::path card = tmp / "card";
+    fs::path pc = tmp / "pc";
+    fs::path song = card / "SONG1";
+    const std::string audio1 = Pattern(2 * 44100, 1);
+    const std::string audio3 = Pattern(2 * 22050, 3);
+
+    void SetUp() override {
+        fs::create_directories(song);
+        fs::create_directories(card / "OTHER");
+        fs::create_directories(pc);
+        WriteFile(song / "SONG1.ADL", kListHead + kListEnd);
+        WriteFile(card / "OTHER" / "OTHER.ADL", kListHead + kListEnd);
+        WriteFile(pc / "tr01.wav", MakeWav(audio1));
+        WriteFile(pc / "tr03.wav", MakeWav(audio3));
+    }
+
+    CliRun Export(const std::string& extra) {
+        return RunCli("export --from " + Quote(pc) + " --drive " + Quote(card) + " " + extra,
+                      tmp / "stderr.txt");
+    }
+};
+
+TEST_F(CmdExport, CopiesTracksIntoTheNamedSong) {
+    const CliRun run = Export("--song SONG1 --yes");
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Complete!\n");
+    EXPECT_NE(run.err.find("PC to ZT-6\n\n"), std::string::npos);
+    EXPECT_NE(run.err.find("Overwrite SONG1? (Can't cancel.)\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(song / "SONG1.ADL"),
+              kListHead +
+                  "\t\t(Entry)\t0002\t(Cut)\tF\t\"ZT60001.WAV\"\t1\t1\t00.00.00.00|0000\t"
+                  "00.00.00.00|0000\t00.00.01.00|0000\t_\r\n"
+                  "\t\t(Entry)\t0003\t(Cut)\tF\t\"ZT60002.WAV\"\t1\t3\t00.00.00.00|0000\t"
+                  "00.00.00.00|0000\t00.00.00.12|0882\t_\r\n" +
+                  kListEnd);
+    EXPECT_EQ(ReadFile(song / "zt60001.wav").substr(46), audio1);
+    EXPECT_EQ(ReadFile(song / "zt60002.wav").substr(46), audio3);
+    EXPECT_EQ(ReadFile(card / "OTHER" / "OTHER.ADL"), kListHead + kListEnd);
+}
+
+TEST_F(CmdExport, TrackListLimitsTheTracks) {
+    const CliRun run = Export("--song OTHER --tracks 3 --yes");
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(card / "OTHER" / "zt60001.wav").substr(46), audio3);
+    EXPECT_FALSE(fs::exists(card / "OTHER" / "zt60002.wav"));
+    EXPECT_NE(ReadFile(card / "OTHER" / "OTHER.ADL").find("\"ZT60001.WAV\"\t1\t3\t"),
+              std::string::npos);
+}
+
+TEST_F(CmdExport, StopsWithoutChangingTheCard) {
+    const struct {
+        const char* name;
+        std::string args;
+        int status;
+        std::string err; // part of stderr
+    } cases[] = {
+        {"no answer without --yes", "--song SONG1", 1, "PC to ZT-6"},
+        {"stereo file", "--song SONG1 --yes", 1, "Stereo .wav file not acceptable!\n"},
+        {"unticked file", "--song SONG1 --tracks 2 --yes", 1, "Select a wave file!\n"},
+        {"unknown song", "--song SONG9 --yes", 2, "SONG9"},
+        {"bad track list", "--song SONG1 --tracks 9 --yes", 2, "usage"},
+        {"no song", "--yes", 2, "--song"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "stereo file")
+            WriteFile(pc / "tr03.wav", MakeWav(audio3, 44100, 2));
+        const auto before = Snap(card);
+
+        const CliRun run = Export(c.args);
+
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_EQ(Snap(card), before);
+    }
+}
+
+} // namespace
