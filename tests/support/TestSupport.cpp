@@ -77,6 +77,40 @@ std::string Pattern(std::size_t bytes, std::uint32_t seed) {
     return s;
 }
 
+std::string EventLine(int entryNo, int track, const std::string& file, const std::string& srcIn,
+                      const std::string& destIn, const std::string& destOut) {
+    char num[16];
+    std::snprintf(num, sizeof num, "%04d", entryNo);
+    return "\t\t(Entry)\t" + std::string(num) + "\t(Cut)\tF\t\"" + file + "\"\t1\t" +
+           std::to_string(track) + "\t" + srcIn + "\t" + destIn + "\t" + destOut + "\t_";
+}
+
+std::string SilenceLine(int entryNo, int track, const std::string& destIn,
+                        const std::string& destOut) {
+    char num[16];
+    std::snprintf(num, sizeof num, "%04d", entryNo);
+    return "\t\t(Entry)\t" + std::string(num) + "\t(Silence)\t" + std::to_string(track) + "\t" +
+           destIn + "\t" + destOut + "\t_";
+}
+
+std::string AdlText(int rate, const std::string& tc, const std::vector<std::string>& events,
+                    bool withEventList) {
+    std::string s = "<ADL>\r\n<VERSION>\r\n\t(ADL_ID)\t\"07-0000-0000\"\r\n</VERSION>\r\n"
+                    "<SEQUENCE>\r\n"
+                    "\t(Sample_Rate)    S" + std::to_string(rate) + "\r\n"
+                    "\t(Frame_Rate)    30\r\n"
+                    "\t(Ver)\r\n\t(Dummy)\r\n"
+                    "\t(Dest_Rate_TC)    " + tc + "\r\n"
+                    "</SEQUENCE>\r\n";
+    if (withEventList) {
+        s += "<EVENT_LIST>\r\n";
+        for (const std::string& e : events)
+            s += e + "\r\n";
+        s += "\t</EVENT_LIST>\r\n";
+    }
+    return s + "</ADL>\r\n";
+}
+
 bool FakeUi::Ask(const std::string& text) {
     questions.push_back(text);
     if (answers.empty())

@@ -50,6 +50,16 @@ std::string MakeWav(const std::string& audio, std::uint32_t rate = 44100,
 // Deterministic audio bytes (never all zero) for `bytes` bytes, varied by `seed`.
 std::string Pattern(std::size_t bytes, std::uint32_t seed);
 
+// An event line of an edit list as the recorder writes it (without its line end).
+std::string EventLine(int entryNo, int track, const std::string& file, const std::string& srcIn,
+                      const std::string& destIn, const std::string& destOut);
+std::string SilenceLine(int entryNo, int track, const std::string& destIn,
+                        const std::string& destOut);
+// A whole edit list, CR LF line ends: sequence block at `rate` whose timecode line reads
+// `tc`, then the event list (left out when withEventList is false).
+std::string AdlText(int rate, const std::string& tc, const std::vector<std::string>& events,
+                    bool withEventList = true);
+
 // A scripted user: records every text shown and answers questions from a queue
 // (OK when the queue is empty unless defaultAnswer is false).
 class FakeUi : public th::TransferUi {

@@ -14,26 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string EventLine(int no, int track, const std::string& file, const std::string& in,
-                      const std::string& out) {
-    char num[8];
-    std::snprintf(num, sizeof num, "%04d", no);
-    return "\t\t(Entry)\t" + std::string(num) + "\t(Cut)\tF\t\"" + file + "\"\t1\t" +
-           std::to_string(track) + "\t00|00|00.00|0000\t" + in + "\t" + out + "\t_";
+const std::string kZero = "00|00|00.00|0000";
+
+std::string Ev(int no, int track, const std::string& file, const std::string& in,
+               const std::string& out) {
+    return EventLine(no, track, file, kZero, in, out);
 }
 
 std::string Adl(const std::vector<std::string>& events, bool withEventList = true) {
-    std::string s = "<ADL>\r\n<SEQUENCE>\r\n"
-                    "\t(Sample_Rate)    S44100\r\n"
-                    "\t(Frame_Rate)     30\r\n\t(Ver)\r\n\t(Dummy)\r\n"
-                    "\t(Dest_Rate_TC)     00|00|00.00|0000\r\n</SEQUENCE>\r\n";
-    if (withEventList) {
-        s += "<EVENT_LIST>\r\n";
-        for (const std::string& e : events)
-            s += e + "\r\n";
-        s += "\t</EVENT_LIST>\r\n";
-    }
-    return s + "</ADL>\r\n";
+    return AdlText(44100, kZero, events, withEventList);
 }
 
 class ImportFixture : public ::testing::Test {
@@ -68,9 +57,9 @@ protected:
 };
 
 TEST_F(ImportFixture, RendersTickedTracksWithLabels) {
-    UseList(Adl({EventLine(1, 2, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|1000"),
-                 EventLine(2, 5, "ZT60001.WAV", "00|00|00.00|0010", "00|00|00.00|0500"),
-                 EventLine(3, 7, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|0500")}));
+    UseList(Adl({Ev(1, 2, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|1000"),
+                 Ev(2, 5, "ZT60001.WAV", "00|00|00.00|0010", "00|00|00.00|0500"),
+                 Ev(3, 7, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|0500")}));
     Tick({2, 5, 6});
     ASSERT_TRUE(job.RunImport());
     ASSERT_EQ(ui.questions.size(), 1u);
@@ -85,7 +74,7 @@ TEST_F(ImportFixture, RendersTickedTracksWithLabels) {
 }
 
 TEST_F(ImportFixture, DecliningTheConfirmationDoesNothing) {
-    UseList(Adl({EventLine(1, 1, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|1000")}));
+    UseList(Adl({Ev(1, 1, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|1000")}));
     ui.answers = {false};
     EXPECT_FALSE(job.RunImport());
     EXPECT_EQ(ui.showCount, 0);
@@ -95,8 +84,8 @@ TEST_F(ImportFixture, DecliningTheConfirmationDoesNothing) {
 }
 
 TEST_F(ImportFixture, FailedTrackStopsTheRun) {
-    UseList(Adl({EventLine(1, 2, "ZT60009.WAV", "00|00|00.00|0000", "00|00|00.00|1000"),
-                 EventLine(2, 5, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|1000")}));
+    UseList(Adl({Ev(1, 2, "ZT60009.WAV", "00|00|00.00|0000", "00|00|00.00|1000"),
+                 Ev(2, 5, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|1000")}));
     Tick({2, 5});
     EXPECT_FALSE(job.RunImport());
     EXPECT_EQ(ui.labels, std::vector<std::string>{"Track2"});
@@ -125,7 +114,7 @@ TEST_F(ImportFixture, AtMost9998Events) {
     for (int count : {9998, 9999}) {
         std::vector<std::string> events;
         for (int i = 1; i <= count; ++i)
-            events.push_back(EventLine(i, 1, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|0002"));
+            events.push_back(Ev(i, 1, "ZT60001.WAV", "00|00|00.00|0000", "00|00|00.00|0002"));
         UseList(Adl(events));
         ui.messages.clear();
         Tick({});
