@@ -52,8 +52,8 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args) {
             if (value.size() < 4 || !std::isalpha(static_cast<unsigned char>(value[0])) ||
                 value[1] != ':' || value[2] != '=')
                 throw std::invalid_argument("--drive needs E:=FOLDER, not '" + value + "'");
-            std::string letter{static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))),
-                               ':'};
+            std::string letter{
+                static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))), ':'};
             if (letter == "A:" || letter == "C:")
                 throw std::invalid_argument("--drive can't use " + letter);
             o.drives.emplace_back(letter, value.substr(3));

@@ -44,8 +44,12 @@ private:
     F fn_;
 };
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+std::string S(const QString& text) {
+    return text.toStdString();
+}
 
 int Level(const QTreeWidgetItem* node) {
     int level = 0;
@@ -61,7 +65,9 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
            });
 }
 
-bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+bool IsDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
 
 // The node after `node` in tree order: its first child, else its next sibling, else the
 // next sibling of the nearest ancestor that has one.
@@ -125,8 +131,8 @@ TMAIN_FORM::~TMAIN_FORM() {
 TWAVE_FORM* TMAIN_FORM::CreateWaveForm() {
     if (!WAVE_FORM) {
         WAVE_FORM = new TWAVE_FORM(messages_, Sel, SongEventTable, this);
-        ImportJob = std::make_unique<TImportJob>(*WAVE_FORM, Sel, SongEventTable,
-                                                 WAVE_FORM->Renderer);
+        ImportJob =
+            std::make_unique<TImportJob>(*WAVE_FORM, Sel, SongEventTable, WAVE_FORM->Renderer);
         ExportJob = std::make_unique<TExportJob>(*WAVE_FORM, Sel);
     }
     return WAVE_FORM;
@@ -235,8 +241,8 @@ void TMAIN_FORM::BuildWidgets() {
     const int widths[5] = {130, 60, 40, 50, 70};
     for (int i = 0; i < 5; ++i) {
         ListView->setColumnWidth(i, widths[i]);
-        ListView->headerItem()->setTextAlignment(
-            i, (i == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+        ListView->headerItem()->setTextAlignment(i, (i == 0 ? Qt::AlignLeft : Qt::AlignRight) |
+                                                        Qt::AlignVCenter);
     }
     ListView->setSortingEnabled(true);
     ListView->sortByColumn(0, Qt::AscendingOrder);
@@ -266,8 +272,9 @@ void TMAIN_FORM::BuildWidgets() {
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setFont(QFont(QString::fromUtf8("\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4"
-                                           "\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF"))); // "ＭＳ Ｐゴシック"
+    Memo1->setFont(
+        QFont(QString::fromUtf8("\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4"
+                                "\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF"))); // "ＭＳ Ｐゴシック"
     Memo1->setGeometry(0, 0, 361, 195);
     TabSheet2->installEventFilter(this);
     TabSheet3->installEventFilter(this);
@@ -297,9 +304,8 @@ void TMAIN_FORM::BuildWidgets() {
                 if (current)
                     Guarded([this, current] { TreeViewChange(current); });
             });
-    connect(TreeView, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* node) {
-        Guarded([this, node] { TreeViewExpanding(node); });
-    });
+    connect(TreeView, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* node) { Guarded([this, node] { TreeViewExpanding(node); }); });
 }
 
 bool TMAIN_FORM::eventFilter(QObject* watched, QEvent* event) {
@@ -323,7 +329,9 @@ void TMAIN_FORM::Guarded(const std::function<void()>& handler) {
     }
 }
 
-void TMAIN_FORM::ShowException(const std::string& text) { messages_.Message(text); }
+void TMAIN_FORM::ShowException(const std::string& text) {
+    messages_.Message(text);
+}
 
 // --- Start, paint, tabs, buttons -------------------------------------------------------------
 
@@ -454,8 +462,8 @@ void TMAIN_FORM::SetTransferEnabled(bool flag) {
 }
 
 void TMAIN_FORM::AddDriveEntry(const QString& text, int imageIndex) {
-    const QIcon icon = imageIndex >= 0 && imageIndex < TreeImage.size() ? TreeImage[imageIndex]
-                                                                        : QIcon();
+    const QIcon icon =
+        imageIndex >= 0 && imageIndex < TreeImage.size() ? TreeImage[imageIndex] : QIcon();
     Z2PComboDrive->addItem(icon, text);
     P2ZComboDrive->addItem(icon, text);
 }
@@ -580,7 +588,9 @@ void TMAIN_FORM::AddDriveNodes(QTreeWidgetItem* root) {
     SortTree();
 }
 
-void TMAIN_FORM::SortTree() { TreeView->sortItems(0, Qt::AscendingOrder); }
+void TMAIN_FORM::SortTree() {
+    TreeView->sortItems(0, Qt::AscendingOrder);
+}
 
 std::string TMAIN_FORM::NodePath(const QTreeWidgetItem* node) {
     if (!node)
@@ -697,8 +707,8 @@ void TMAIN_FORM::SelectFolder(const std::string& folder) {
 }
 
 std::array<std::string, 5> TMAIN_FORM::WaveRowTexts(const std::string& name,
-                                                    std::uint32_t samplesPerSec,
-                                                    std::uint16_t bits, std::uint16_t channels,
+                                                    std::uint32_t samplesPerSec, std::uint16_t bits,
+                                                    std::uint16_t channels,
                                                     std::uint32_t riffSize) {
     char khz[40];
     std::snprintf(khz, sizeof khz, "%.15g", samplesPerSec * 0.001);
@@ -733,9 +743,9 @@ void TMAIN_FORM::TreeViewChange(QTreeWidgetItem* node) {
             const std::optional<WaveFormatInfo> info = ReadWaveFormat(path + "\\" + e.name);
             if (!info)
                 continue;
-            const auto texts = WaveRowTexts(e.name, info->format.samplesPerSec,
-                                            info->format.bitsPerSample, info->format.channels,
-                                            info->riffSize);
+            const auto texts =
+                WaveRowTexts(e.name, info->format.samplesPerSec, info->format.bitsPerSample,
+                             info->format.channels, info->riffSize);
             auto* row = new TTreeNode;
             for (int i = 0; i < 5; ++i) {
                 row->setText(i, Q(texts[static_cast<std::size_t>(i)]));

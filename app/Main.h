@@ -129,9 +129,8 @@ public:
     void SortTree();
     // The cell texts of one WAV list row: Name, FS, BIT, CH, SIZE.
     static std::array<std::string, 5> WaveRowTexts(const std::string& name,
-                                                   std::uint32_t samplesPerSec,
-                                                   std::uint16_t bits, std::uint16_t channels,
-                                                   std::uint32_t riffSize);
+                                                   std::uint32_t samplesPerSec, std::uint16_t bits,
+                                                   std::uint16_t channels, std::uint32_t riffSize);
 
     // The standard exception display: the error's text in a message box; the program goes on.
     void ShowException(const std::string& text);

@@ -78,23 +78,29 @@ private:
 // letter is unknown.
 std::string NativePath(const std::string& path);
 
-// Entries of `pattern` (a folder + "\\*.*"), "." and ".." included, in the file system's
-// order. Empty when the folder can't be read.
+// Entries of `pattern` (a folder + "\\*.*"; "*" and "?" match ignoring case), "." and ".."
+// included and first, the others in the file system's order. Empty when the folder can't be
+// read.
 std::vector<DirEntry> ListDirectory(const std::string& pattern);
 
 bool FileExists(const std::string& path);      // exists and is not a directory
 bool DirectoryExists(const std::string& path); // exists and is a directory
 // Attribute bits of a file or folder; nullopt when it does not exist.
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path);
+// The read-only attribute; on POSIX a missing write permission for the file's owner (whoever
+// runs the program, root included).
 bool IsReadOnly(const std::string& path);
 // Clears read-only (makes the file writable for its owner).
 bool SetFileAttributesNormal(const std::string& path);
+// Deletes a file; a read-only file or a folder is left alone (false).
 bool DeleteFile(const std::string& path);
-// Renames `from` to `to`; an existing `to` is replaced.
+// Renames `from` to `to`; an existing `to` is replaced, also when its name differs in letter
+// case (the file then takes the name `to` gives). A read-only `to` is not replaced (false).
 bool RenameFile(const std::string& from, const std::string& to);
 bool CreateDirectory(const std::string& path);
 
-// Opens a file with an fopen mode ("rb", "wb", "r+b", ...). nullptr on failure.
+// Opens a file with an fopen mode ("rb", "wb", "r+b", ...). nullptr on failure and for
+// anything that exists but is not a file (a folder, a device).
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // The whole content of a file; nullopt when it can't be read.

@@ -42,12 +42,12 @@ const std::vector<DemoSongData>& Songs() {
         {{"DEMO44K", 44100, "F25"},
          {{"zt60001.wav", 440, 88200}, {"zt60002.wav", 660, 66150}, {"zt60003.wav", 330, 132300}},
          {
-             {"zt60001.wav", 1, 0, 22050, 110250},   // starts after a gap
-             {"zt60002.wav", 1, 0, 132300, 198450},  // a second gap before it
-             {"zt60003.wav", 2, 0, 0, 132300},       //
+             {"zt60001.wav", 1, 0, 22050, 110250},    // starts after a gap
+             {"zt60002.wav", 1, 0, 132300, 198450},   // a second gap before it
+             {"zt60003.wav", 2, 0, 0, 132300},        //
              {"zt60001.wav", 2, 22050, 44100, 88200}, // overlaps the event before it
-             {"zt60002.wav", 3, 0, 0, 66150},        //
-             {nullptr, 3, 0, 22050, 44100},          // silence inside that event
+             {"zt60002.wav", 3, 0, 0, 66150},         //
+             {nullptr, 3, 0, 22050, 44100},           // silence inside that event
              {"zt60003.wav", 4, 44100, 88200, 176400},
          }},
         {{"DEMO22K", 22050, "F30df"},
@@ -115,7 +115,8 @@ std::string EventLine(int entryNo, const DemoEvent& e, const DemoSong& song) {
 std::string AdlText(const DemoSongData& data) {
     const DemoSong& song = data.song;
     const int code = FrameRateCode(song.frameRate);
-    const std::string zero = TTC2W().SamplesToTc(0, song.sampleRate, code, IsDropFrame(song.frameRate));
+    const std::string zero =
+        TTC2W().SamplesToTc(0, song.sampleRate, code, IsDropFrame(song.frameRate));
     std::string t;
     t += "<ADL>\r\n";
     t += "\t<VERSION>\r\n";
@@ -167,7 +168,8 @@ void WriteDemoCard(const std::string& nativeFolder) {
         for (const DemoTone& tone : data.tones) {
             const std::string path = drivePath + "\\" + tone.file;
             auto out = CreateWaveFile(path, static_cast<std::uint32_t>(data.song.sampleRate));
-            const std::string audio = ToneBytes(tone, static_cast<std::uint32_t>(data.song.sampleRate));
+            const std::string audio =
+                ToneBytes(tone, static_cast<std::uint32_t>(data.song.sampleRate));
             if (!out || !out->Write(audio.data(), audio.size()) || !CloseWaveFile(*out))
                 throw std::runtime_error("can't write " + (songFolder / tone.file).string());
         }

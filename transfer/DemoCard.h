@@ -7,8 +7,8 @@
 namespace th {
 
 struct DemoSong {
-    std::string name;     // song folder, and its edit list name + ".ADL"
-    int sampleRate;       // Hz
+    std::string name;      // song folder, and its edit list name + ".ADL"
+    int sampleRate;        // Hz
     std::string frameRate; // "F25", "F30df", ...
 };
 

@@ -38,7 +38,9 @@ bool MessageBoxes::Ask(const std::string& text) {
     return ShowBox(text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
-void MessageBoxes::Message(const std::string& text) { ShowBox(text, QMessageBox::Ok); }
+void MessageBoxes::Message(const std::string& text) {
+    ShowBox(text, QMessageBox::Ok);
+}
 
 TWAVE_FORM::TWAVE_FORM(UserMessages& messages, const Selection& sel, const SongEventTable& table,
                        QWidget* parent)
@@ -75,9 +77,13 @@ TWAVE_FORM::TWAVE_FORM(UserMessages& messages, const Selection& sel, const SongE
 
 TWAVE_FORM::~TWAVE_FORM() = default;
 
-void TWAVE_FORM::FormShow() { cancelled_ = false; }
+void TWAVE_FORM::FormShow() {
+    cancelled_ = false;
+}
 
-void TWAVE_FORM::BTN_CancelClick() { cancelled_ = true; }
+void TWAVE_FORM::BTN_CancelClick() {
+    cancelled_ = true;
+}
 
 void TWAVE_FORM::ShowProgress() {
     if (isVisible()) {
@@ -89,7 +95,9 @@ void TWAVE_FORM::ShowProgress() {
     raise();
 }
 
-void TWAVE_FORM::CloseProgress() { hide(); }
+void TWAVE_FORM::CloseProgress() {
+    hide();
+}
 
 void TWAVE_FORM::SetLabel(const std::string& text) {
     Label1->setText(QString::fromStdString(text));
@@ -112,9 +120,13 @@ void TWAVE_FORM::SetPosition(std::uint32_t value) {
     UpdateBar();
 }
 
-void TWAVE_FORM::SetCancelEnabled(bool enabled) { BTN_Cancel->setEnabled(enabled); }
+void TWAVE_FORM::SetCancelEnabled(bool enabled) {
+    BTN_Cancel->setEnabled(enabled);
+}
 
-bool TWAVE_FORM::CancelEnabled() const { return BTN_Cancel->isEnabled(); }
+bool TWAVE_FORM::CancelEnabled() const {
+    return BTN_Cancel->isEnabled();
+}
 
 void TWAVE_FORM::ProcessMessages() {
     QCoreApplication::processEvents();
@@ -130,8 +142,8 @@ void TWAVE_FORM::UpdateBar() {
     const int lo = static_cast<int>(min_ >> shift);
     // An empty range would make the bar a busy indicator; show it as empty instead.
     const int hi = std::max(static_cast<int>(max_ >> shift), lo + 1);
-    const int value = std::clamp(static_cast<int>(std::min<std::uint32_t>(pos_ >> shift, INT_MAX)),
-                                 lo, hi);
+    const int value =
+        std::clamp(static_cast<int>(std::min<std::uint32_t>(pos_ >> shift, INT_MAX)), lo, hi);
     ProgressBar1->setRange(lo, hi);
     ProgressBar1->setValue(value);
 }

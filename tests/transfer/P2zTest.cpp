@@ -276,8 +276,6 @@ TEST_P(RefusalTest, StopsWithMessageAndCardUnchanged) {
     EXPECT_EQ(sel.TransferEnabled, r.reachedRewrite);
 }
 
-void ReadOnlyList(ExportFixture& f);
-
 const std::string kRate = "Sampling Frequency not matched!";
 const std::string kBits = "Bit digit not matched!";
 const std::string kStereo = "Stereo .wav file not acceptable!";
