@@ -234,6 +234,11 @@ private slots:
         QCOMPARE(wave->BTN_Cancel->text(), QStringLiteral("Cancel"));
         QCOMPARE(wave->ProgressBar1->geometry(), QRect(24, 48, 241, 16));
 
+        // Pictures with a folder of track files chosen.
+        WriteFile(pc->path() / "tr01.wav", MakeWav(Pattern(88200, 1)));
+        WriteFile(pc->path() / "tr02.wav", MakeWav(Pattern(132300, 2)));
+        WriteFile(pc->path() / "tr04.wav", MakeWav(Pattern(44100, 4)));
+        form->SelectFolder(Drive(pc->path()));
         SavePicture(form.get(), "main-import");
         ShowTab(1);
         SavePicture(form.get(), "main-export");
@@ -405,8 +410,8 @@ private slots:
         QVERIFY(form->TreeView->isEnabled() && form->PageControl1->isEnabled());
         QVERIFY(!wave->isVisible());
         QCOMPARE(fs::file_size(pc->path() / "tr01.wav"), std::uintmax_t(46 + 3 * 88200));
-        QVERIFY(!fs::exists(pc->path() / "tr02.wav")); // not ticked
-        QCOMPARE(wave->Label1->text(), QStringLiteral("Track1"));
+        QVERIFY(!fs::exists(pc->path() / "tr02.wav"));            // not ticked
+        QCOMPARE(wave->Label1->text(), QStringLiteral("Track8")); // every ticked track
 
         // After a transfer every repaint puts the focus on the visible tab's song combo.
         form->TreeView->setFocus();
