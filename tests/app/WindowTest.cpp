@@ -235,10 +235,15 @@ private slots:
         QCOMPARE(wave->ProgressBar1->geometry(), QRect(24, 48, 241, 16));
 
         // Pictures with a folder of track files chosen.
-        WriteFile(pc->path() / "tr01.wav", MakeWav(Pattern(88200, 1)));
-        WriteFile(pc->path() / "tr02.wav", MakeWav(Pattern(132300, 2)));
-        WriteFile(pc->path() / "tr04.wav", MakeWav(Pattern(44100, 4)));
-        form->SelectFolder(Drive(pc->path()));
+        // (next to the test program, so the tree shows the build folder and nothing else)
+        const fs::path takes = fs::path(TRACKHAUL_PICTURES).parent_path() / "Takes";
+        fs::remove_all(takes);
+        fs::create_directories(takes);
+        WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
+        WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
+        WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
+        form->SelectFolder(Drive(takes));
+        QCOMPARE(th::TMAIN_FORM::NodePath(Current()), Drive(takes));
         SavePicture(form.get(), "main-import");
         ShowTab(1);
         SavePicture(form.get(), "main-export");
