@@ -15,18 +15,18 @@ int main(int argc, char** argv) {
         const QStringList arguments = QCoreApplication::arguments();
         for (qsizetype i = 1; i < arguments.size(); ++i)
             args.push_back(arguments[i].toStdString());
-        th::StartOptions options;
         try {
-            options = th::ParseStartOptions(args);
+            const th::StartOptions options = th::ParseStartOptions(args);
+            if (options.help) {
+                std::cout << th::kStartUsage;
+                return 0;
+            }
+            // Drives are mapped before the window lists them.
+            th::ApplyStartOptions(options);
         } catch (const std::invalid_argument& e) {
             std::cerr << "trackhaul: " << e.what() << "\n\n" << th::kStartUsage;
             return 2;
         }
-        if (options.help) {
-            std::cout << th::kStartUsage;
-            return 0;
-        }
-        th::ApplyStartOptions(options);
 
         th::TMAIN_FORM MAIN_FORM(messages);
         MAIN_FORM.CreateWaveForm();

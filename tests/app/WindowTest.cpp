@@ -112,7 +112,21 @@ class WindowTest : public QObject {
         QCOMPARE(form->PageControl1->currentIndex(), index);
     }
 
+    // A folder of track files next to the test program, for the pictures: the tree then
+    // shows the build folder and nothing else of the machine.
+    static fs::path TakesFolder() { return fs::path(TRACKHAUL_PICTURES).parent_path() / "Takes"; }
+
 private slots:
+    void initTestCase() {
+        // Made before any window reads the tree.
+        const fs::path takes = TakesFolder();
+        fs::remove_all(takes);
+        fs::create_directories(takes);
+        WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
+        WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
+        WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
+    }
+
     void init() {
         msgs = FakeMessages();
         cardE = std::make_unique<TempDir>();
@@ -235,13 +249,7 @@ private slots:
         QCOMPARE(wave->ProgressBar1->geometry(), QRect(24, 48, 241, 16));
 
         // Pictures with a folder of track files chosen.
-        // (next to the test program, so the tree shows the build folder and nothing else)
-        const fs::path takes = fs::path(TRACKHAUL_PICTURES).parent_path() / "Takes";
-        fs::remove_all(takes);
-        fs::create_directories(takes);
-        WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
-        WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
-        WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
+        const fs::path takes = TakesFolder();
         form->SelectFolder(Drive(takes));
         QCOMPARE(th::TMAIN_FORM::NodePath(Current()), Drive(takes));
         SavePicture(form.get(), "main-import");
@@ -519,6 +527,27 @@ private slots:
         QCOMPARE(msgs.messages.size(), size_t(1));
         QVERIFY(msgs.messages[0].find("12ab") != std::string::npos);
         QCOMPARE(form->z2p_in->text(), QStringLiteral("00.00.02.06|1216"));
+    }
+
+    void withoutRecorderDrive() {
+        form.reset();
+        driveE.reset();
+        driveF.reset();
+        driveG.reset();
+        if (th::FindDeviceDrive() != "0")
+            QSKIP("this machine has a removable drive of its own");
+        th::TMAIN_FORM bare(msgs);
+        QCOMPARE(bare.Sel.DriveRoot, std::string("0"));
+        QCOMPARE(bare.Z2PComboDrive->count(), 0);
+        QCOMPARE(bare.P2ZComboName->count(), 0);
+        QCOMPARE(bare.FSinfo->text(), QString());
+        QCOMPARE(bare.BITinfo->text(), QString());
+        QVERIFY(!bare.Z2PBtnConv->isEnabled() && !bare.P2ZBtnConv->isEnabled());
+        for (QCheckBox* c : bare.Z2PTr)
+            QVERIFY(!c->isEnabled());
+        // The tree stays on its root.
+        QCOMPARE(bare.TreeView->currentItem(), bare.TreeView->topLevelItem(0));
+        QVERIFY(msgs.messages.empty());
     }
 
     void startOptions() {
