@@ -72,7 +72,8 @@ public:
     WaveWriter(const WaveWriter&) = delete;
     WaveWriter& operator=(const WaveWriter&) = delete;
 
-    // Appends audio bytes; false when the write failed (disk full, card pulled).
+    // Appends audio bytes; false when the write failed (disk full, card pulled) or the audio
+    // would outgrow the 32-bit size fields. After a failure every further write is refused.
     bool Write(const void* data, std::size_t count);
     std::uint64_t Written() const { return written_; }
     // Sets the "data" and "RIFF" sizes (pad byte when odd), flushes and closes.
