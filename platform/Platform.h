@@ -103,6 +103,12 @@ bool CreateDirectory(const std::string& path);
 // anything that exists but is not a file (a folder, a device).
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// Copies `count` bytes from `from` at file offset `offset` to the end of `to` inside the
+// kernel, where the system can. Returns the bytes copied: fewer than `count` (even 0) means
+// the caller copies the rest itself. `from`'s stream position is left alone; `to` is left
+// positioned at its end.
+std::size_t CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to, std::size_t count);
+
 // The whole content of a file; nullopt when it can't be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 

@@ -100,7 +100,7 @@ std::string EventLine(int entryNo, const DemoEvent& e, const DemoSong& song) {
     const int code = FrameRateCode(song.frameRate);
     const bool drop = IsDropFrame(song.frameRate);
     auto time = [&](SampleCount s) { return tc.SamplesToTc(s, song.sampleRate, code, drop); };
-    char number[8];
+    char number[16];
     std::snprintf(number, sizeof number, "%04d", entryNo);
     std::string line = std::string("\t\t(Entry)\t") + number;
     if (e.file) {

@@ -129,6 +129,8 @@ bool TrackRenderer::OpenOutput(int n) {
 }
 
 bool TrackRenderer::CloseOutput() {
+    source_.reset();
+    sourcePath_.clear();
     if (!out_)
         return true;
     const bool ok = out_->Close();
@@ -158,12 +160,17 @@ bool TrackRenderer::WriteSilence(BytePos count) {
 bool TrackRenderer::CopyRange() {
     const std::string source =
         sel_.DriveRoot + "\\" + sel_.SongName() + "\\" + table_.Row(CopyRow).SourceFile;
-    std::unique_ptr<WaveReader> in = OpenWaveData(source);
-    if (!in)
-        return false;
+    if (source_ && sourcePath_ == source) {
+        source_->Rewind();
+    } else {
+        source_ = OpenWaveData(source);
+        sourcePath_ = source;
+        if (!source_)
+            return false;
+    }
     const TrackRow& r = RowOf(CopyRow);
-    in->Skip(static_cast<std::uint64_t>(r.src) + (Pos - r.start));
-    return CopyBlocks(*in, *out_, End - Pos,
+    source_->Skip(static_cast<std::uint64_t>(r.src) + (Pos - r.start));
+    return CopyBlocks(*source_, *out_, End - Pos,
                       [this](std::uint32_t bytes) { return AfterBlock(bytes); });
 }
 

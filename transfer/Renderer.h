@@ -17,6 +17,7 @@
 
 namespace th {
 
+class WaveReader;
 class WaveWriter;
 
 class TrackRenderer {
@@ -85,6 +86,10 @@ private:
     std::vector<std::size_t> active_;     // heap of admitted rows_, latest-listed on top
     std::vector<std::int32_t> rowIndex_;  // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
+    // The source of the last copy, kept open while the track renders: consecutive events
+    // mostly come from the same file.
+    std::string sourcePath_;
+    std::unique_ptr<WaveReader> source_;
 };
 
 } // namespace th

@@ -45,12 +45,16 @@ public:
     std::uint32_t DataSize() const { return dataSize_; }
     // Moves forward by `bytes` from the current position (may go past the end).
     void Skip(std::uint64_t bytes);
+    // Back to the first audio byte.
+    void Rewind() { pos_ = 0; }
     // Fills `count` bytes; bytes past the data chunk or the file are zero. Returns the number
     // of bytes that came from the file.
     std::size_t Read(void* buffer, std::size_t count);
 
 private:
     friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path);
+    friend bool CopyBlocks(WaveReader&, class WaveWriter&, std::uint32_t,
+                           const std::function<bool(std::uint32_t)>&);
     WaveReader() = default;
     std::FILE* file_ = nullptr;
     std::uint64_t dataStart_ = 0; // file offset of the first audio byte
@@ -83,6 +87,8 @@ public:
 private:
     friend std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path,
                                                       std::uint32_t sampleRate);
+    friend bool CopyBlocks(WaveReader&, WaveWriter&, std::uint32_t,
+                           const std::function<bool(std::uint32_t)>&);
     WaveWriter() = default;
     std::FILE* file_ = nullptr;
     std::uint64_t written_ = 0;
