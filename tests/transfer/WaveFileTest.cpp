@@ -141,7 +141,8 @@ TEST_F(WaveFileTest, CopyStopsWhenTheCallbackSaysSo) {
     int blocks = 0;
     EXPECT_FALSE(CopyBlocks(*source, *dest, 200000, [&](std::uint32_t) { return ++blocks < 2; }));
     EXPECT_EQ(blocks, 2);
-    EXPECT_EQ(dest->Written(), 2u * kCopyBlock);
+    // Blocks may move ahead of the callback in one kernel copy, but the last transfer never runs.
+    EXPECT_LT(dest->Written(), 200000u);
 }
 
 TEST_F(WaveFileTest, ReaderGivesZerosBeyondTheDataChunkAndTheFile) {
