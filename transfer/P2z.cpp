@@ -159,11 +159,7 @@ bool TExportJob::RewriteEventList() {
 
     // Everything that could make the new list unwritable is checked before the card changes.
     const std::optional<ExportScan> scan = ScanForExport(lines);
-    if (!scan || ZeroTimecode(ExportRate, scan->frameRateText).empty() ||
-        TTC2W()
-            .SamplesToTc(0, ExportRate, FrameRateCode(scan->frameRateText),
-                         IsDropFrame(scan->frameRateText))
-            .empty()) {
+    if (!scan || ZeroTimecode(ExportRate, scan->frameRateText).empty()) {
         ui_.Message("Error!");
         return false;
     }

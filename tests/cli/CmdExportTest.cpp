@@ -1,4 +1,4 @@
-#include "support/TestSupport.h"
+#include "cli/CliRun.h"
 
 #include <gtest/gtest.h>
 
@@ -13,32 +13,11 @@ using namespace testsupport;
 
 namespace {
 
-struct CliRun {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
 std::string Quote(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-// Runs trackhaul-cli with `args` (shell syntax), stdin empty, and collects both outputs.
-CliRun RunCli(const std::string& args, const fs::path& errFile) {
-    CliRun run;
-    const std::string command =
-        std::string("'") + TRACKHAUL_CLI + "' " + args + " </dev/null 2>" + Quote(errFile);
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[256];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errFile);
-    return run;
+    std::string quoted(1, '\'');
+    quoted += p.string();
+    quoted += '\'';
+    return quoted;
 }
 
 std::map<std::string, std::string> Snap(const fs::path& root) {
@@ -81,14 +60,13 @@ protected:
         WriteFile(pc / "tr03.wav", MakeWav(audio3));
     }
 
-    CliRun Export(const std::string& extra) {
-        return RunCli("export --from " + Quote(pc) + " --drive " + Quote(card) + " " + extra,
-                      tmp / "stderr.txt");
+    CliResult Export(const std::string& extra) {
+        return RunCliFull("export --from " + Quote(pc) + " --drive " + Quote(card) + " " + extra);
     }
 };
 
 TEST_F(CmdExport, CopiesTracksIntoTheNamedSong) {
-    const CliRun run = Export("--song SONG1 --yes");
+    const CliResult run = Export("--song SONG1 --yes");
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "Complete!\n");
@@ -107,7 +85,7 @@ TEST_F(CmdExport, CopiesTracksIntoTheNamedSong) {
 }
 
 TEST_F(CmdExport, TrackListLimitsTheTracks) {
-    const CliRun run = Export("--song OTHER --tracks 3 --yes");
+    const CliResult run = Export("--song OTHER --tracks 3 --yes");
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ReadFile(card / "OTHER" / "zt60001.wav").substr(46), audio3);
@@ -136,7 +114,7 @@ TEST_F(CmdExport, StopsWithoutChangingTheCard) {
             WriteFile(pc / "tr03.wav", MakeWav(audio3, 44100, 2));
         const auto before = Snap(card);
 
-        const CliRun run = Export(c.args);
+        const CliResult run = Export(c.args);
 
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, "");

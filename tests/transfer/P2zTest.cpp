@@ -22,7 +22,7 @@ const std::string kAudio3 = Pattern(2 * (44100 + 2 * 1764 + 5), 3);
 
 std::string LineEvent(int entry, const std::string& file, int track, const std::string& zero,
                       const std::string& length) {
-    char number[8];
+    char number[16];
     std::snprintf(number, sizeof number, "%04d", entry);
     return std::string("\t\t(Entry)\t") + number + "\t(Cut)\tF\t\"" + file + "\"\t1\t" +
            std::to_string(track) + "\t" + zero + "\t" + zero + "\t" + length + "\t_";
