@@ -18,7 +18,9 @@ namespace {
 
 constexpr std::uint32_t kRate = 44100;
 
-std::string Tc(std::uint32_t samples) { return th::TTC2W().SamplesToTc(samples, kRate, 30, false); }
+std::string Tc(std::uint32_t samples) {
+    return th::TTC2W().SamplesToTc(samples, kRate, 30, false);
+}
 
 void Put32(std::ofstream& o, std::uint32_t v) {
     const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};

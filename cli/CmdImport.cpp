@@ -55,7 +55,8 @@ int CmdImport(const Args& args) {
     const std::string drive = DriveArgument(o.Get("--drive"));
 
     std::error_code ec;
-    const std::filesystem::path to = std::filesystem::absolute(o.Get("--to"), ec).lexically_normal();
+    const std::filesystem::path to =
+        std::filesystem::absolute(o.Get("--to"), ec).lexically_normal();
     if (!std::filesystem::is_directory(to, ec))
         throw UsageError("'" + o.Get("--to") + "' is not a folder");
     std::string dest = platform::ToDrivePath(to.string());

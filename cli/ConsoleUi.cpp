@@ -71,17 +71,22 @@ void ConsoleUi::SetPosition(std::uint32_t v) {
 }
 
 // The command line has no Cancel button: a run is stopped with Ctrl+C.
-bool ConsoleUi::Cancelled() const { return false; }
+bool ConsoleUi::Cancelled() const {
+    return false;
+}
 void ConsoleUi::SetCancelled(bool) {}
 
-void ConsoleUi::Complete() { std::cout << "Complete!" << std::endl; }
+void ConsoleUi::Complete() {
+    std::cout << "Complete!" << std::endl;
+}
 
 void ConsoleUi::Draw(bool force) {
     if (!shown_ || !tty_)
         return;
     const std::uint64_t span = max_ > min_ ? max_ - min_ : 0;
     const std::uint64_t done = pos_ > min_ ? pos_ - min_ : 0;
-    const int percent = span ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / span)) : 0;
+    const int percent =
+        span ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / span)) : 0;
     if (!force && percent == lastPercent_)
         return;
     lastPercent_ = percent;

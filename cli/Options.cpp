@@ -17,7 +17,8 @@ std::string Options::Get(const std::string& name, const std::string& fallback) c
 bool Options::Has(const std::string& name) const {
     if (std::find(flags.begin(), flags.end(), name) != flags.end())
         return true;
-    return std::any_of(values.begin(), values.end(), [&](const auto& kv) { return kv.first == name; });
+    return std::any_of(values.begin(), values.end(),
+                       [&](const auto& kv) { return kv.first == name; });
 }
 
 Options ParseOptions(const Args& args, const std::vector<std::string>& valueOptions,
@@ -74,10 +75,11 @@ std::vector<bool> ParseTrackList(const std::string& text) {
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t comma = text.find(',', start);
-        std::string item = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                         : comma - start);
+        std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (item.size() != 1 || item[0] < '1' || item[0] > '8')
-            throw UsageError("track list '" + text + "': tracks are numbers 1 to 8, separated by commas");
+            throw UsageError("track list '" + text +
+                             "': tracks are numbers 1 to 8, separated by commas");
         tracks[static_cast<std::size_t>(item[0] - '1')] = true;
         if (comma == std::string::npos)
             break;

@@ -507,8 +507,7 @@ bool CreateDirectory(const std::string& path) {
     return !native.empty() && ::mkdir(native.c_str(), 0777) == 0;
 }
 
-std::size_t CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to,
-                          std::size_t count) {
+std::size_t CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to, std::size_t count) {
 #if defined(__linux__)
     if (std::fflush(to) != 0)
         return 0;

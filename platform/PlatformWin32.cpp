@@ -263,7 +263,9 @@ bool CreateDirectory(const std::string& path) {
 }
 
 // No in-kernel copy here: the caller copies through its own buffer.
-std::size_t CopyFileRange(std::FILE*, std::uint64_t, std::FILE*, std::size_t) { return 0; }
+std::size_t CopyFileRange(std::FILE*, std::uint64_t, std::FILE*, std::size_t) {
+    return 0;
+}
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     const std::string native = NativePath(path);

@@ -7,5 +7,7 @@ namespace th {
 using SampleCount = std::uint32_t;
 using BytePos = std::uint32_t;
 
-constexpr BytePos SamplesToBytes(SampleCount samples) { return static_cast<BytePos>(samples * 2u); }
+constexpr BytePos SamplesToBytes(SampleCount samples) {
+    return static_cast<BytePos>(samples * 2u);
+}
 } // namespace th

@@ -66,7 +66,8 @@ bool TrackRenderer::RenderTrack(int n) {
 
 bool TrackRenderer::PrepareTrack(int n) {
     rows_.clear();
-    const std::int32_t count = std::clamp<std::int32_t>(table_.EventCount, 0, SongEventTable::kRows);
+    const std::int32_t count =
+        std::clamp<std::int32_t>(table_.EventCount, 0, SongEventTable::kRows);
     rowIndex_.assign(static_cast<std::size_t>(count) + 1, -1);
     for (std::int32_t i = 1; i <= count; ++i) {
         const SongEvent& e = table_.Row(i);
@@ -203,7 +204,8 @@ BytePos TrackRenderer::FindEventFrom() {
         return TrackEnd;
     const BytePos start = rows_[byStart_[admitted_]].start;
     NextRow = rows_[byStart_[admitted_]].row;
-    for (std::size_t k = admitted_ + 1; k < byStart_.size() && rows_[byStart_[k]].start == start; ++k)
+    for (std::size_t k = admitted_ + 1; k < byStart_.size() && rows_[byStart_[k]].start == start;
+         ++k)
         NextRow = std::max(NextRow, rows_[byStart_[k]].row);
     return start;
 }

@@ -80,11 +80,11 @@ private:
     const Selection& sel_;
     const SongEventTable& table_;
     std::string destFolder_;
-    std::vector<TrackRow> rows_;          // rows of the track, in list order
-    std::vector<std::size_t> byStart_;    // indexes into rows_ of non-empty rows, by start
-    std::size_t admitted_ = 0;            // entries of byStart_ already admitted
-    std::vector<std::size_t> active_;     // heap of admitted rows_, latest-listed on top
-    std::vector<std::int32_t> rowIndex_;  // table row -> index into rows_ (-1 elsewhere)
+    std::vector<TrackRow> rows_;         // rows of the track, in list order
+    std::vector<std::size_t> byStart_;   // indexes into rows_ of non-empty rows, by start
+    std::size_t admitted_ = 0;           // entries of byStart_ already admitted
+    std::vector<std::size_t> active_;    // heap of admitted rows_, latest-listed on top
+    std::vector<std::int32_t> rowIndex_; // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
     // The source of the last copy, kept open while the track renders: consecutive events
     // mostly come from the same file.

@@ -89,7 +89,8 @@ void UpdateExportTracks(Selection& sel, const std::string& folder) {
     if (folder.empty() || folder == "A:")
         return;
     for (int n = 1; n <= 8; ++n)
-        sel.ExportEnabled[n - 1] = platform::FileExists(folder + "\\tr0" + std::to_string(n) + ".wav");
+        sel.ExportEnabled[n - 1] =
+            platform::FileExists(folder + "\\tr0" + std::to_string(n) + ".wav");
 }
 
 } // namespace th

@@ -19,7 +19,7 @@ struct Selection {
     int SongIndex = -1;             // selected song, -1 for none
     std::string SongName() const;   // text of the selected song, empty for none
 
-    std::string FSinfo; // "44100", or empty
+    std::string FSinfo;  // "44100", or empty
     std::string BITinfo; // "16" while a drive with songs is chosen, else empty
 
     // Import tab: track boxes (ticked) and whether the transfer controls are enabled.

@@ -329,9 +329,10 @@ bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
     const std::uint32_t fullBlocks = count / kCopyBlock;
     for (std::uint32_t i = 0; i <= fullBlocks;) {
         // Several whole blocks at a time, or the last, possibly empty, transfer.
-        const std::uint32_t blocks = i < fullBlocks ? std::min(fullBlocks - i, kKernelRunBlocks) : 1;
-        const std::size_t bytes = i < fullBlocks ? std::size_t{blocks} * kCopyBlock
-                                                 : count % kCopyBlock;
+        const std::uint32_t blocks =
+            i < fullBlocks ? std::min(fullBlocks - i, kKernelRunBlocks) : 1;
+        const std::size_t bytes =
+            i < fullBlocks ? std::size_t{blocks} * kCopyBlock : count % kCopyBlock;
         // What the source file holds moves inside the kernel where the system allows it,
         // which spares two copies through user memory; the rest goes through the buffer.
         std::size_t done = 0;

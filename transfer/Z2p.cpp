@@ -42,7 +42,9 @@ bool TImportJob::OpenEventFile() {
     return true;
 }
 
-bool TImportJob::ReadEventList() { return th::ReadEventList(platform::LoadLines(AdlPath), table_); }
+bool TImportJob::ReadEventList() {
+    return th::ReadEventList(platform::LoadLines(AdlPath), table_);
+}
 
 bool TImportJob::RenderTickedTracks() {
     for (int n = 1; n <= 8; ++n) {

@@ -16,8 +16,8 @@ struct CliResult {
 inline CliResult RunCliFull(const std::string& args) {
     testsupport::TempDir tmp;
     const std::string errFile = (tmp / "stderr").string();
-    const std::string command = std::string("'") + TRACKHAUL_CLI + "' " + args + " 2>'" +
-                                errFile + "' </dev/null";
+    const std::string command =
+        std::string("'") + TRACKHAUL_CLI + "' " + args + " 2>'" + errFile + "' </dev/null";
     CliResult r;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)

@@ -92,8 +92,9 @@ TEST_F(CliImport, FailuresAndTheirStatus) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("This drive isn't ZT-6."), std::string::npos) << r.err;
 
-    WriteFile(card / "SONG01" / "song01.adl",
-              AdlText(44100, "00|00|00.00|0000", {"\t\t(Entry)\tX\t(Cut)\tF\t\"A\"\t1\t1\ta\tb\tc\t_"}));
+    WriteFile(
+        card / "SONG01" / "song01.adl",
+        AdlText(44100, "00|00|00.00|0000", {"\t\t(Entry)\tX\t(Cut)\tF\t\"A\"\t1\t1\ta\tb\tc\t_"}));
     r = RunCliFull(Import("--yes"));
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("'X' is not a valid integer value"), std::string::npos) << r.err;
@@ -101,9 +102,9 @@ TEST_F(CliImport, FailuresAndTheirStatus) {
 
 TEST_F(CliImport, UsageErrors) {
     for (const std::string& args :
-         {std::string("import --song SONG01 --to /tmp"), Import("--tracks 9"), Import("--tracks 1,,2"),
-          Import("--bogus"), std::string("import --drive /no/such/folder --song S --to /tmp"),
-          std::string("songs")}) {
+         {std::string("import --song SONG01 --to /tmp"), Import("--tracks 9"),
+          Import("--tracks 1,,2"), Import("--bogus"),
+          std::string("import --drive /no/such/folder --song S --to /tmp"), std::string("songs")}) {
         const CliResult r = RunCliFull(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;

@@ -33,7 +33,9 @@ MappedDrive::MappedDrive(const std::string& drive, const fs::path& root) : drive
     platform::MapDrive(drive, root.string());
 }
 
-MappedDrive::~MappedDrive() { platform::UnmapDrive(drive_); }
+MappedDrive::~MappedDrive() {
+    platform::UnmapDrive(drive_);
+}
 
 std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -51,7 +53,9 @@ std::string U16(std::uint16_t v) {
     return std::string{static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
 }
 
-std::string U32(std::uint32_t v) { return U16(v & 0xffff) + U16(v >> 16); }
+std::string U32(std::uint32_t v) {
+    return U16(v & 0xffff) + U16(v >> 16);
+}
 
 std::string Chunk(const std::string& id, const std::string& data) {
     std::string c = id + U32(static_cast<std::uint32_t>(data.size())) + data;
@@ -63,8 +67,8 @@ std::string Chunk(const std::string& id, const std::string& data) {
 std::string MakeWav(const std::string& audio, std::uint32_t rate, std::uint16_t channels,
                     std::uint16_t bits) {
     const std::uint16_t align = static_cast<std::uint16_t>(channels * bits / 8);
-    std::string fmt = U16(1) + U16(channels) + U32(rate) + U32(rate * align) + U16(align) +
-                      U16(bits);
+    std::string fmt =
+        U16(1) + U16(channels) + U32(rate) + U32(rate * align) + U16(align) + U16(bits);
     std::string body = "WAVE" + Chunk("fmt ", fmt) + Chunk("data", audio);
     return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
 }
@@ -97,10 +101,14 @@ std::string AdlText(int rate, const std::string& tc, const std::vector<std::stri
                     bool withEventList) {
     std::string s = "<ADL>\r\n<VERSION>\r\n\t(ADL_ID)\t\"07-0000-0000\"\r\n</VERSION>\r\n"
                     "<SEQUENCE>\r\n"
-                    "\t(Sample_Rate)    S" + std::to_string(rate) + "\r\n"
+                    "\t(Sample_Rate)    S" +
+                    std::to_string(rate) +
+                    "\r\n"
                     "\t(Frame_Rate)    30\r\n"
                     "\t(Ver)\r\n\t(Dummy)\r\n"
-                    "\t(Dest_Rate_TC)    " + tc + "\r\n"
+                    "\t(Dest_Rate_TC)    " +
+                    tc +
+                    "\r\n"
                     "</SEQUENCE>\r\n";
     if (withEventList) {
         s += "<EVENT_LIST>\r\n";

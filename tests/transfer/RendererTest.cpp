@@ -17,7 +17,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // Timecode of a byte position (44100 Hz, 30 fps non-drop, which reads back exactly).
-std::string Tc(std::uint32_t bytes) { return th::TTC2W().SamplesToTc(bytes / 2, 44100, 30, false); }
+std::string Tc(std::uint32_t bytes) {
+    return th::TTC2W().SamplesToTc(bytes / 2, 44100, 30, false);
+}
 
 struct Ev {
     int track;
@@ -152,8 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
     Overlaps, RenderLists,
     ::testing::Values(
         ListCase{"GapBetweenEvents", {{1, 0, 10, 0, "a.wav"}, {1, 20, 30, 0, "b.wav"}}},
-        ListCase{"GapBetweenEventsListedBackwards", {{1, 20, 30, 0, "b.wav"}, {1, 0, 10, 0, "a.wav"}}},
-        ListCase{"LaterInnerEventWinsThenOuterResumes", {{1, 0, 20, 6, "a.wav"}, {1, 4, 10, 8, "b.wav"}}},
+        ListCase{"GapBetweenEventsListedBackwards",
+                 {{1, 20, 30, 0, "b.wav"}, {1, 0, 10, 0, "a.wav"}}},
+        ListCase{"LaterInnerEventWinsThenOuterResumes",
+                 {{1, 0, 20, 6, "a.wav"}, {1, 4, 10, 8, "b.wav"}}},
         ListCase{"EarlierInnerEventIsHidden", {{1, 4, 10, 8, "b.wav"}, {1, 0, 20, 6, "a.wav"}}},
         // A 0..100, B 20..50, D 40..50: A plays again from 50 on.
         ListCase{"SharedEndDoesNotSilenceTheOuterEvent",
@@ -191,8 +195,9 @@ TEST_F(RenderFixture, ReadOnlyOldTrackIsAskedAboutThenReplaced) {
     AddSource("a.wav", Pattern(100, 5));
     SetEvents({{3, 0, 100, 0, "a.wav"}});
     WriteFile(TrackFile(3), "old take");
-    fs::permissions(TrackFile(3), fs::perms::owner_write | fs::perms::group_write |
-                                      fs::perms::others_write, fs::perm_options::remove);
+    fs::permissions(TrackFile(3),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
 
     ui.answers = {false};
     EXPECT_FALSE(renderer.RenderTrack(3));

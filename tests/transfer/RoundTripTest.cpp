@@ -34,9 +34,8 @@ TEST_P(RoundTripTest, ImportGivesBackTheExportedAudio) {
               AdlText(c.rate, zero, {EventLine(1, 5, "ZT60001.WAV", zero, zero, zero)}));
 
     // Lengths that end inside a frame, and one of several seconds.
-    const std::map<int, std::string> takes = {{1, Pattern(2 * 12345, 1)},
-                                              {3, Pattern(2 * 3 * c.rate + 2 * 77, 3)},
-                                              {8, Pattern(2, 8)}};
+    const std::map<int, std::string> takes = {
+        {1, Pattern(2 * 12345, 1)}, {3, Pattern(2 * 3 * c.rate + 2 * 77, 3)}, {8, Pattern(2, 8)}};
     for (const auto& [track, audio] : takes)
         WriteFile(pc / ("tr0" + std::to_string(track) + ".wav"), MakeWav(audio, c.rate));
 
@@ -65,15 +64,14 @@ TEST_P(RoundTripTest, ImportGivesBackTheExportedAudio) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RatesAndFrameRates, RoundTripTest,
-    ::testing::Values(RoundTrip{44100, "00=00=00.00|0000", "F24_44100"},
-                      RoundTrip{44100, "00.00.00.00|0000", "F25_44100"},
-                      RoundTrip{44100, "00|00|00.00|0000", "F30nd_44100"},
-                      RoundTrip{44100, "00|00|00,00|0000", "F30df_44100"},
-                      RoundTrip{22050, "00.00.00.00L0000", "F25_22050"},
-                      RoundTrip{22050, "00|00|00,00L0000", "F30df_22050"},
-                      RoundTrip{48000, "00|00|00.00/0000", "F30nd_48000"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(RatesAndFrameRates, RoundTripTest,
+                         ::testing::Values(RoundTrip{44100, "00=00=00.00|0000", "F24_44100"},
+                                           RoundTrip{44100, "00.00.00.00|0000", "F25_44100"},
+                                           RoundTrip{44100, "00|00|00.00|0000", "F30nd_44100"},
+                                           RoundTrip{44100, "00|00|00,00|0000", "F30df_44100"},
+                                           RoundTrip{22050, "00.00.00.00L0000", "F25_22050"},
+                                           RoundTrip{22050, "00|00|00,00L0000", "F30df_22050"},
+                                           RoundTrip{48000, "00|00|00.00/0000", "F30nd_48000"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
