@@ -5,9 +5,51 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace platform {
+
+namespace {
+
+// The letter of a drive text ("e:", "E:\\..."), upper-cased.
+std::optional<char> DriveLetter(const std::string& text) {
+    if (text.size() < 2 || text[1] != ':')
+        return std::nullopt;
+    const char c = text[0];
+    if (c >= 'a' && c <= 'z')
+        return static_cast<char>(c - 'a' + 'A');
+    if (c >= 'A' && c <= 'Z')
+        return c;
+    return std::nullopt;
+}
+
+// Folders presented as removable drives, by letter.
+std::mutex& MappingMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<char, std::string>& Mappings() {
+    static std::map<char, std::string> m;
+    return m;
+}
+
+} // namespace
+
+void UnmapDrive(const std::string& drive) {
+    auto letter = DriveLetter(drive);
+    if (!letter)
+        return;
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    Mappings().erase(*letter);
+}
+
+bool IsDeviceDrive(const std::string& rootPath) {
+    return GetDriveType(rootPath) == DriveType::Removable && rootPath != "A:\\";
+}
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::FILE* f = OpenFile(path, "rb");

@@ -37,17 +37,6 @@ struct Volume {
 };
 using VolumeTable = std::map<char, Volume>;
 
-std::optional<char> DriveLetter(const std::string& text) {
-    if (text.size() < 2 || text[1] != ':')
-        return std::nullopt;
-    const char c = text[0];
-    if (c >= 'a' && c <= 'z')
-        return static_cast<char>(c - 'a' + 'A');
-    if (c >= 'A' && c <= 'Z')
-        return c;
-    return std::nullopt;
-}
-
 std::string TrimTrailingSlashes(std::string p) {
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
@@ -69,16 +58,6 @@ const VolumeTable& ScannedVolumes() {
         return t;
     }();
     return table;
-}
-
-std::mutex& MappingMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::map<char, std::string>& Mappings() {
-    static std::map<char, std::string> m;
-    return m;
 }
 
 // The scanned volumes with the mapped folders laid over them.
@@ -330,10 +309,6 @@ DriveType GetDriveType(const std::string& rootPath) {
     return volume ? volume->type : DriveType::NoRootDir;
 }
 
-bool IsDeviceDrive(const std::string& rootPath) {
-    return GetDriveType(rootPath) == DriveType::Removable && rootPath != "A:\\";
-}
-
 std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
     const std::string native = Resolve(path).native;
     struct statvfs sv;
@@ -352,14 +327,6 @@ void MapDrive(const std::string& drive, const std::string& nativeRoot) {
         root = nativeRoot;
     std::lock_guard<std::mutex> lock(MappingMutex());
     Mappings()[*letter] = TrimTrailingSlashes(root.lexically_normal().string());
-}
-
-void UnmapDrive(const std::string& drive) {
-    auto letter = DriveLetter(drive);
-    if (!letter)
-        return;
-    std::lock_guard<std::mutex> lock(MappingMutex());
-    Mappings().erase(*letter);
 }
 
 std::string DriveNativeRoot(const std::string& drive) {

@@ -22,27 +22,6 @@ namespace platform {
 
 namespace {
 
-std::optional<char> DriveLetter(const std::string& text) {
-    if (text.size() < 2 || text[1] != ':')
-        return std::nullopt;
-    const char c = text[0];
-    if (c >= 'a' && c <= 'z')
-        return static_cast<char>(c - 'a' + 'A');
-    if (c >= 'A' && c <= 'Z')
-        return c;
-    return std::nullopt;
-}
-
-std::mutex& MappingMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::map<char, std::string>& Mappings() {
-    static std::map<char, std::string> m;
-    return m;
-}
-
 std::optional<std::string> MappedRoot(char letter) {
     std::lock_guard<std::mutex> lock(MappingMutex());
     auto it = Mappings().find(letter);
@@ -129,10 +108,6 @@ DriveType GetDriveType(const std::string& rootPath) {
     }
 }
 
-bool IsDeviceDrive(const std::string& rootPath) {
-    return GetDriveType(rootPath) == DriveType::Removable && rootPath != "A:\\";
-}
-
 std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
     std::string native = NativePath(path);
     if (native.empty())
@@ -155,14 +130,6 @@ void MapDrive(const std::string& drive, const std::string& nativeRoot) {
     root = TrimTrailingBackslashes(Backslashes(root));
     std::lock_guard<std::mutex> lock(MappingMutex());
     Mappings()[*letter] = root;
-}
-
-void UnmapDrive(const std::string& drive) {
-    auto letter = DriveLetter(drive);
-    if (!letter)
-        return;
-    std::lock_guard<std::mutex> lock(MappingMutex());
-    Mappings().erase(*letter);
 }
 
 std::string DriveNativeRoot(const std::string& drive) {

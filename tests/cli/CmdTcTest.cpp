@@ -1,31 +1,10 @@
+#include "cli/CliRun.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
-
-struct CliRun {
-    std::string out;
-    int status = -1;
-};
-
-// Runs trackhaul-cli with `args` (shell syntax) and collects stdout and the exit status.
-CliRun RunCli(const std::string& args) {
-    CliRun run;
-    const std::string command = std::string("'") + TRACKHAUL_CLI + "' " + args + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[256];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 TEST(CmdTc, ConvertsBothWays) {
     const struct {
@@ -56,7 +35,7 @@ TEST(CmdTc, ConvertsBothWays) {
         {"tc --bogus 1", "", 2},
     };
     for (const auto& c : cases) {
-        const CliRun run = RunCli(c.args);
+        const CliResult run = RunCliFull(c.args);
         EXPECT_EQ(run.out, c.out) << c.args;
         EXPECT_EQ(run.status, c.status) << c.args;
     }
