@@ -1,6 +1,8 @@
 #pragma once
 // trackhaul-cli: the engines of the window, for scripting.
 // Exit status: 0 success, 1 the run returned false, 2 usage error, 3 an error left the run.
+#include "transfer/Selection.h"
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +40,15 @@ Options ParseOptions(const Args& args, const std::vector<std::string>& valueOpti
 // A DRIVE argument: a drive text ("E:") is used as it is; a folder is mapped as a removable
 // drive for the run and its letter returned.
 std::string DriveArgument(const std::string& arg);
+
+// A native folder argument in the drive form the engines use ("C:\\home\\me\\takes"), no
+// trailing backslash. Throws UsageError when it is no folder.
+std::string FolderArgument(const std::string& arg);
+
+// Picks `song` on `drive` as the window does: the drive's song list, then the song's entry.
+// An error reading the drive's first song does not stop a pick of another song, as in the
+// window. Throws UsageError when the drive has no such song.
+th::Selection SelectSongByName(const std::string& drive, const std::string& song);
 
 // "1,3,8" -> eight flags; empty text -> all eight. Throws UsageError on anything else.
 std::vector<bool> ParseTrackList(const std::string& text);

@@ -7,44 +7,31 @@
 #include "transfer/Selection.h"
 #include "transfer/Z2p.h"
 
-#include <algorithm>
-#include <filesystem>
 #include <iostream>
 
 namespace cli {
-
-namespace {
-
-// Chooses the song as a pick in the window does: the drive's song list, then the song.
-// Returns false (after a message) when the drive has no such song.
-bool SelectSongByName(th::Selection& sel, const std::string& drive, const std::string& song) {
-    th::LoadSongList(sel, drive);
-    const auto it = std::find(sel.Songs.begin(), sel.Songs.end(), song);
-    if (it == sel.Songs.end()) {
-        std::cerr << "No song '" << song << "' on drive " << drive << ".\n";
-        return false;
-    }
-    const int index = static_cast<int>(it - sel.Songs.begin());
-    if (index != sel.SongIndex)
-        th::SelectSong(sel, index);
-    return true;
-}
-
-} // namespace
 
 int CmdSongs(const Args& args) {
     const Options o = ParseOptions(args, {"--drive"}, {});
     if (!o.positional.empty() || !o.Has("--drive"))
         throw UsageError("songs needs --drive DRIVE");
     const std::string drive = DriveArgument(o.Get("--drive"));
+    // A song whose edit list can't be read is listed without a rate; the error is told and
+    // the listing goes on.
+    int status = 0;
     for (const std::string& song : th::ListSongs(drive)) {
         std::string rate;
         const std::string adl = th::FindSongAdl(drive, song);
-        if (!adl.empty())
-            rate = std::to_string(th::ReadSongSampleRate(adl));
+        try {
+            if (!adl.empty())
+                rate = std::to_string(th::ReadSongSampleRate(adl));
+        } catch (const std::exception& e) {
+            std::cerr << song << ": " << e.what() << "\n";
+            status = 3;
+        }
         std::cout << song << "\t" << rate << "\n";
     }
-    return 0;
+    return status;
 }
 
 int CmdImport(const Args& args) {
@@ -54,20 +41,8 @@ int CmdImport(const Args& args) {
     const std::vector<bool> tracks = ParseTrackList(o.Get("--tracks"));
     const std::string drive = DriveArgument(o.Get("--drive"));
 
-    std::error_code ec;
-    const std::filesystem::path to =
-        std::filesystem::absolute(o.Get("--to"), ec).lexically_normal();
-    if (!std::filesystem::is_directory(to, ec))
-        throw UsageError("'" + o.Get("--to") + "' is not a folder");
-    std::string dest = platform::ToDrivePath(to.string());
-    while (dest.size() > 2 && dest.back() == '\\')
-        dest.pop_back();
-    if (dest.empty())
-        throw UsageError("'" + o.Get("--to") + "' is on no drive");
-
-    th::Selection sel;
-    if (!SelectSongByName(sel, drive, o.Get("--song")))
-        return 1;
+    const std::string dest = FolderArgument(o.Get("--to"));
+    th::Selection sel = SelectSongByName(drive, o.Get("--song"));
     sel.DestFolder = dest;
     for (int n = 0; n < 8; ++n)
         sel.ImportTicked[static_cast<std::size_t>(n)] = tracks[static_cast<std::size_t>(n)];

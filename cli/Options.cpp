@@ -68,6 +68,39 @@ std::string DriveArgument(const std::string& arg) {
     throw std::runtime_error("no free drive letter for '" + arg + "'");
 }
 
+std::string FolderArgument(const std::string& arg) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(arg, ec))
+        throw UsageError("'" + arg + "' is not a folder");
+    std::string native = std::filesystem::absolute(arg, ec).lexically_normal().string();
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    std::string folder = platform::ToDrivePath(native);
+    while (folder.size() > 2 && folder.back() == '\\')
+        folder.pop_back();
+    if (folder.empty())
+        throw UsageError("'" + arg + "' lies on no drive");
+    return folder;
+}
+
+th::Selection SelectSongByName(const std::string& drive, const std::string& song) {
+    th::Selection sel;
+    const std::vector<std::string> songs = th::ListSongs(drive);
+    const auto it = std::find(songs.begin(), songs.end(), song);
+    if (it == songs.end())
+        throw UsageError("no song '" + song + "' on drive " + drive);
+    const int index = static_cast<int>(it - songs.begin());
+    try {
+        th::LoadSongList(sel, drive);
+    } catch (const std::exception&) {
+        if (index == 0)
+            throw;
+    }
+    if (sel.SongIndex != index)
+        th::SelectSong(sel, index);
+    return sel;
+}
+
 std::vector<bool> ParseTrackList(const std::string& text) {
     std::vector<bool> tracks(8, text.empty());
     if (text.empty())

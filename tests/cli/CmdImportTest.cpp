@@ -100,6 +100,21 @@ TEST_F(CliImport, FailuresAndTheirStatus) {
     EXPECT_NE(r.err.find("'X' is not a valid integer value"), std::string::npos) << r.err;
 }
 
+// As in the window, a broken first song does not keep another song from being picked.
+TEST_F(CliImport, BrokenSongIsReportedWithoutStoppingOthers) {
+    fs::create_directories(card / "AAA");
+    WriteFile(card / "AAA" / "AAA.ADL", "<SEQUENCE>\r\n(Sample_Rate)    Snope\r\n</SEQUENCE>\r\n");
+    CliResult r = RunCliFull("songs --drive '" + card.path().string() + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find("AAA\t\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("SONG01\t44100\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("'nope' is not a valid integer value"), std::string::npos) << r.err;
+
+    r = RunCliFull(Import("--tracks 1 --yes"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(Track(1)).substr(46), take1);
+}
+
 TEST_F(CliImport, UsageErrors) {
     for (const std::string& args :
          {std::string("import --song SONG01 --to /tmp"), Import("--tracks 9"),
