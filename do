@@ -8,7 +8,7 @@ ROOT=$PWD
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {
-    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev libgl1-mesa-dev)
+    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev libgl1-mesa-dev clang-format)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -48,8 +48,15 @@ cmd_run() {
     ls -l "$out"
 }
 
+check_format() {
+    local files
+    mapfile -t files < <(find app cli platform song transfer tests bench -name '*.cpp' -o -name '*.h' -o -name '*.inl')
+    clang-format --dry-run --Werror "${files[@]}"
+}
+
 cmd_test() {
     install_deps
+    check_format
     build "$ROOT/build"
     (cd "$ROOT/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$JOBS")
     echo "--- core tests under AddressSanitizer + UBSan ---"
