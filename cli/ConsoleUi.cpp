@@ -1,11 +1,20 @@
 #include "cli/ConsoleUi.h"
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <unistd.h>
 
 namespace cli {
+
+namespace {
+// Ctrl+C is the command line's Cancel button: it sets the flag that the run reads.
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
+}
+} // namespace
 
 std::string ConsoleText(const std::string& text) {
     std::string out;
@@ -22,7 +31,13 @@ std::string ConsoleText(const std::string& text) {
     return out;
 }
 
-ConsoleUi::ConsoleUi(bool yes) : yes_(yes), tty_(::isatty(STDERR_FILENO) != 0) {}
+ConsoleUi::ConsoleUi(bool yes) : yes_(yes), tty_(::isatty(STDERR_FILENO) != 0) {
+    std::signal(SIGINT, OnInterrupt);
+}
+
+ConsoleUi::~ConsoleUi() {
+    std::signal(SIGINT, SIG_DFL);
+}
 
 bool ConsoleUi::Ask(const std::string& text) {
     if (shown_ && tty_)
@@ -35,8 +50,12 @@ bool ConsoleUi::Ask(const std::string& text) {
         return false;
     }
     std::cerr << "OK? [y/N] " << std::flush;
+    // At a question Ctrl+C ends the program as usual: nothing has been changed yet.
+    std::signal(SIGINT, SIG_DFL);
     std::string answer;
-    if (!std::getline(std::cin, answer))
+    const bool read = static_cast<bool>(std::getline(std::cin, answer));
+    std::signal(SIGINT, OnInterrupt);
+    if (!read)
         return false;
     return answer == "y" || answer == "Y" || answer == "yes";
 }
@@ -70,11 +89,17 @@ void ConsoleUi::SetPosition(std::uint32_t v) {
     Draw(false);
 }
 
-// The command line has no Cancel button: a run is stopped with Ctrl+C.
+// While Cancel is disabled (an export, which can't be cancelled) Ctrl+C is noted but waits.
 bool ConsoleUi::Cancelled() const {
-    return false;
+    return cancelEnabled_ && interrupted != 0;
 }
-void ConsoleUi::SetCancelled(bool) {}
+
+// A press of Ctrl+C is never forgotten: the run stops at the next look, whatever track it is
+// on.
+void ConsoleUi::SetCancelled(bool c) {
+    if (c)
+        interrupted = 1;
+}
 
 void ConsoleUi::Complete() {
     std::cout << "Complete!" << std::endl;

@@ -1,7 +1,7 @@
 #pragma once
 // The transfer interface on a terminal: messages on stderr as they stand (CR LF shown as line
 // breaks), questions answered by --yes, by y/N on a terminal, or Cancel otherwise, and a
-// progress bar on stderr when stderr is a terminal.
+// progress bar on stderr when stderr is a terminal. Ctrl+C during a run is its Cancel button.
 #include "transfer/TransferUi.h"
 
 #include <string>
@@ -10,7 +10,11 @@ namespace cli {
 
 class ConsoleUi : public th::TransferUi {
 public:
+    // Ctrl+C presses Cancel for the lifetime of the object.
     explicit ConsoleUi(bool yes);
+    ~ConsoleUi() override;
+    ConsoleUi(const ConsoleUi&) = delete;
+    ConsoleUi& operator=(const ConsoleUi&) = delete;
 
     bool Ask(const std::string& text) override;
     void Message(const std::string& text) override;
