@@ -377,7 +377,14 @@ void TMAIN_FORM::PageControl1Change() {
         TreeViewChange(node);
 }
 
-void TMAIN_FORM::TakeTrackBoxes() {
+void TMAIN_FORM::PrepareTransfer(QComboBox* driveCombo) {
+    CreateWaveForm();
+    TransferStarted = true;
+    Sel.DriveRoot = S(driveCombo->currentText());
+    Sel.DestFolder = NodePath(TreeView->currentItem());
+    WAVE_FORM->SetMin(0);
+    WAVE_FORM->SetPosition(WAVE_FORM->Min());
+    WAVE_FORM->SetMax(WAVE_FORM->Min());
     for (std::size_t i = 0; i < 8; ++i) {
         Sel.ImportTicked[i] = Z2PTr[i]->isChecked();
         Sel.ExportTicked[i] = P2ZTr[i]->isChecked();
@@ -390,14 +397,7 @@ void TMAIN_FORM::LockForTransfer(bool locked) {
 }
 
 void TMAIN_FORM::Z2PBtnConvClick() {
-    CreateWaveForm();
-    TransferStarted = true;
-    Sel.DriveRoot = S(Z2PComboDrive->currentText());
-    Sel.DestFolder = NodePath(TreeView->currentItem());
-    WAVE_FORM->SetMin(0);
-    WAVE_FORM->SetPosition(WAVE_FORM->Min());
-    WAVE_FORM->SetMax(WAVE_FORM->Min());
-    TakeTrackBoxes();
+    PrepareTransfer(Z2PComboDrive);
     bool done = false;
     try {
         LockForTransfer(true);
@@ -413,32 +413,15 @@ void TMAIN_FORM::Z2PBtnConvClick() {
 }
 
 void TMAIN_FORM::P2ZBtnConvClick() {
-    CreateWaveForm();
-    TransferStarted = true;
-    Sel.DriveRoot = S(P2ZComboDrive->currentText());
-    Sel.DestFolder = NodePath(TreeView->currentItem());
-    WAVE_FORM->SetMin(0);
-    WAVE_FORM->SetPosition(WAVE_FORM->Min());
-    WAVE_FORM->SetMax(WAVE_FORM->Min());
-    TakeTrackBoxes();
-    // An export can't be cancelled.
-    WAVE_FORM->SetCancelEnabled(false);
-    bool done = false;
-    try {
-        LockForTransfer(true);
-        AtExit unlock([this] { LockForTransfer(false); });
-        done = ExportJob->RunExport();
-    } catch (...) {
-        WAVE_FORM->SetCancelEnabled(true);
-        WAVE_FORM->CloseProgress();
+    PrepareTransfer(P2ZComboDrive);
+    LockForTransfer(true);
+    // The run re-enables the import controls through the selection: show them whatever happens.
+    AtExit unlock([this] {
+        LockForTransfer(false);
         SetTransferEnabled(Sel.TransferEnabled);
-        throw;
-    }
-    SetTransferEnabled(Sel.TransferEnabled);
-    if (done)
-        messages_.Message("Complete!");
-    WAVE_FORM->SetCancelEnabled(true);
-    WAVE_FORM->CloseProgress();
+    });
+    // Cancel stays disabled for the whole run: an export can't be cancelled.
+    RunExportFromButton(*ExportJob, *WAVE_FORM, [this] { messages_.Message("Complete!"); });
 }
 
 void TMAIN_FORM::z2pClick() {

@@ -146,8 +146,8 @@ private:
     // Song combos, labels and transfer controls from Sel.
     void ShowSongList();
     void ShowSongInfo();
-    // Sel's track boxes from the widgets, before a transfer.
-    void TakeTrackBoxes();
+    // Steps 1 to 4 of both transfer buttons: drive, folder, bar at 0, the ticked tracks.
+    void PrepareTransfer(QComboBox* driveCombo);
     // Locks the window's controls while a transfer runs (the progress dialog stays live).
     void LockForTransfer(bool locked);
     void RefreshNodeIcon(QTreeWidgetItem* node);
