@@ -1,5 +1,5 @@
 // The demo card: both songs read and import cleanly, and the card is the same every time.
-#include "support/TestSupport.h"
+#include "support/ImportRig.h"
 
 #include "platform/Platform.h"
 #include "song/Adl.h"
@@ -46,16 +46,10 @@ TEST_F(DemoCard, SongsImportCleanly) {
     ASSERT_EQ(th::DemoSongs().size(), 2u);
     for (const ExpectedSong& want : kSongs) {
         SCOPED_TRACE(want.name);
-        FakeUi ui;
-        th::Selection sel;
-        th::SongEventTable table;
-        th::TrackRenderer renderer(ui, sel, table);
-        th::TImportJob job(ui, sel, table, renderer);
-        th::LoadSongList(sel, "E:");
+        ImportRig rig;
+        auto& [ui, sel, table, renderer, job] = rig;
+        rig.PickSong("E:", want.name);
         ASSERT_EQ(sel.Songs.size(), 2u);
-        const auto it = std::find(sel.Songs.begin(), sel.Songs.end(), want.name);
-        ASSERT_NE(it, sel.Songs.end());
-        th::SelectSong(sel, static_cast<int>(it - sel.Songs.begin()));
         EXPECT_EQ(sel.SampleRate, want.rate);
         EXPECT_EQ(sel.AdlPath, std::string("E:\\") + want.name + "\\" + want.name + ".ADL");
 
@@ -87,14 +81,9 @@ TEST_F(DemoCard, SongsImportCleanly) {
 
 TEST_F(DemoCard, OverlapGapAndSilenceLandWhereTheListSays) {
     MappedDrive drive("E:", card / "card");
-    FakeUi ui;
-    th::Selection sel;
-    th::SongEventTable table;
-    th::TrackRenderer renderer(ui, sel, table);
-    th::TImportJob job(ui, sel, table, renderer);
-    th::LoadSongList(sel, "E:");
-    const auto it = std::find(sel.Songs.begin(), sel.Songs.end(), "DEMO44K");
-    th::SelectSong(sel, static_cast<int>(it - sel.Songs.begin()));
+    ImportRig rig;
+    auto& [ui, sel, table, renderer, job] = rig;
+    rig.PickSong("E:", "DEMO44K");
     sel.DestFolder = platform::ToDrivePath(out.path().string());
     ASSERT_TRUE(job.RunImport());
 

@@ -1,6 +1,6 @@
 // The track renderer against hand-worked cases and, on random lists, against a plain
 // per-position statement of what a rendered track holds.
-#include "support/TestSupport.h"
+#include "support/ImportRig.h"
 
 #include "platform/Platform.h"
 #include "song/Tc2w.h"
@@ -28,14 +28,10 @@ struct Ev {
 };
 
 // A card on drive E: with song "Song", an output folder, and the renderer's inputs.
-class RenderFixture : public ::testing::Test {
+class RenderFixture : public ::testing::Test, protected ImportRig {
 protected:
     TempDir card, out;
     MappedDrive drive{"E:", card.path()};
-    FakeUi ui;
-    th::Selection sel;
-    th::SongEventTable table;
-    th::TrackRenderer renderer{ui, sel, table};
     std::map<std::string, std::string> sources; // file name -> audio bytes
 
     void SetUp() override {

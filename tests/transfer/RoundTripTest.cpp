@@ -1,5 +1,5 @@
 // An export followed by an import of the same song gives back each exported track's audio.
-#include "support/TestSupport.h"
+#include "support/ImportRig.h"
 
 #include "platform/Platform.h"
 #include "transfer/P2z.h"
@@ -39,8 +39,8 @@ TEST_P(RoundTripTest, ImportGivesBackTheExportedAudio) {
     for (const auto& [track, audio] : takes)
         WriteFile(pc / ("tr0" + std::to_string(track) + ".wav"), MakeWav(audio, c.rate));
 
-    FakeUi ui;
-    th::Selection sel;
+    ImportRig rig;
+    auto& [ui, sel, table, renderer, importJob] = rig;
     th::LoadSongList(sel, "E:");
     ASSERT_EQ(sel.SampleRate, c.rate);
     sel.DestFolder = platform::ToDrivePath(pc.path().string());
@@ -50,9 +50,6 @@ TEST_P(RoundTripTest, ImportGivesBackTheExportedAudio) {
 
     th::SelectSong(sel, sel.SongIndex);
     sel.DestFolder = platform::ToDrivePath(back.path().string());
-    th::SongEventTable table;
-    th::TrackRenderer renderer(ui, sel, table);
-    th::TImportJob importJob(ui, sel, table, renderer);
     ASSERT_TRUE(importJob.RunImport()) << (ui.messages.empty() ? "" : ui.messages.back());
     EXPECT_EQ(table.EventCount, 4);
 

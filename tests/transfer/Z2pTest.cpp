@@ -1,5 +1,5 @@
 // The import run: confirmation, edit list, ticked tracks and the three failures.
-#include "support/TestSupport.h"
+#include "support/ImportRig.h"
 
 #include "platform/Platform.h"
 #include "song/Errors.h"
@@ -25,15 +25,10 @@ std::string Adl(const std::vector<std::string>& events, bool withEventList = tru
     return AdlText(44100, kZero, events, withEventList);
 }
 
-class ImportFixture : public ::testing::Test {
+class ImportFixture : public ::testing::Test, protected ImportRig {
 protected:
     TempDir card, out;
     MappedDrive drive{"E:", card.path()};
-    FakeUi ui;
-    th::Selection sel;
-    th::SongEventTable table;
-    th::TrackRenderer renderer{ui, sel, table};
-    th::TImportJob job{ui, sel, table, renderer};
 
     void SetUp() override {
         fs::create_directories(card / "Song");
