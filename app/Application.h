@@ -1,7 +1,7 @@
 #pragma once
 // The application object with the standard exception display: an error that leaves an event
 // handler is shown in a message box with its text, and the program goes on.
-#include "transfer/Wave.h"
+#include "app/Wave.h"
 
 #include <QApplication>
 

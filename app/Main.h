@@ -1,10 +1,10 @@
 #pragma once
 // The main window: the computer's folder tree on the left, the import and export tabs on the
 // right. Its selection state (th::Selection) is what the transfers read when they start.
+#include "app/Wave.h"
 #include "song/SongEvent.h"
 #include "transfer/P2z.h"
 #include "transfer/Selection.h"
-#include "transfer/Wave.h"
 #include "transfer/Z2p.h"
 
 #include <QIcon>

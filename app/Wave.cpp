@@ -1,4 +1,4 @@
-#include "transfer/Wave.h"
+#include "app/Wave.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,0 +1,266 @@
+// The folder tree of the computer and the WAV list of the selected folder.
+#include "app/Main.h"
+
+#include "app/MainHelpers.h"
+#include "platform/Platform.h"
+#include "song/Errors.h"
+#include "song/Tc2w.h"
+#include "transfer/WaveFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+namespace th {
+
+void TMAIN_FORM::RefreshNodeIcon(QTreeWidgetItem* node) {
+    const int image = node->data(0, kImageRole).toInt();
+    const int selected = node->data(0, kSelectedImageRole).toInt();
+    auto at = [this](int i) { return i >= 0 && i < TreeImage.size() ? TreeImage[i] : QIcon(); };
+    QIcon icon;
+    for (const QSize& size : at(image).availableSizes())
+        icon.addPixmap(at(image).pixmap(size), QIcon::Normal);
+    for (const QSize& size : at(selected).availableSizes())
+        icon.addPixmap(at(selected).pixmap(size), QIcon::Selected);
+    if (icon.isNull())
+        icon = at(image);
+    node->setIcon(0, icon);
+}
+
+bool TMAIN_FORM::BuildFolderTree() {
+    auto* root = new TTreeNode(TreeView, QStringList{QStringLiteral("MyComputers")});
+    const int image = LoadComputerIcon();
+    root->setData(0, kImageRole, image);
+    root->setData(0, kSelectedImageRole, image);
+    RefreshNodeIcon(root);
+    AddDriveNodes(root);
+    root->setExpanded(true);
+    TreeView->setCurrentItem(root);
+    return true;
+}
+
+int TMAIN_FORM::LoadComputerIcon() {
+    const QIcon icon = IconProvider().icon(QFileIconProvider::Computer);
+    if (icon.isNull())
+        return 0;
+    TreeImage.append(icon);
+    return static_cast<int>(TreeImage.size()) - 1;
+}
+
+int TMAIN_FORM::AddShellIcon(const std::string&, bool drive) {
+    TreeImage.append(
+        IconProvider().icon(drive ? QFileIconProvider::Drive : QFileIconProvider::Folder));
+    return static_cast<int>(TreeImage.size()) - 1;
+}
+
+void TMAIN_FORM::AddDriveNodes(QTreeWidgetItem* root) {
+    {
+        platform::ErrorModeGuard quiet;
+        for (const std::string& rootPath : platform::LogicalDriveStrings()) {
+            std::string text;
+            for (char c : rootPath)
+                if (c != '\\')
+                    text += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            auto* node = new TTreeNode(root, QStringList{Q(text)});
+            const int image = AddShellIcon(rootPath, true);
+            node->setData(0, kImageRole, image);
+            node->setData(0, kSelectedImageRole, image);
+            RefreshNodeIcon(node);
+            node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+            if (platform::IsDeviceDrive(rootPath))
+                AddDriveEntry(Q(text), image);
+        }
+    }
+    SortTree();
+}
+
+void TMAIN_FORM::SortTree() {
+    TreeView->sortItems(0, Qt::AscendingOrder);
+}
+
+std::string TMAIN_FORM::NodePath(const QTreeWidgetItem* node) {
+    if (!node)
+        return {};
+    const std::string text = S(node->text(0));
+    if (text.empty() || text == "MyComputers")
+        return {};
+    std::vector<std::string> parts;
+    if (Level(node) > 1) {
+        for (const QTreeWidgetItem* p = node->parent(); p && p->parent(); p = p->parent())
+            parts.push_back(S(p->text(0)) + "\\");
+    }
+    std::string path;
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+        path += *it;
+    return path + text;
+}
+
+bool TMAIN_FORM::AddFolderNodes(QTreeWidgetItem* node, const std::string& path) {
+    bool added = false;
+    for (const platform::DirEntry& e : platform::ListDirectory(path + "\\*.*")) {
+        if (IsDotEntry(e.name) || !(e.attributes & platform::AttrDirectory) ||
+            (e.attributes & platform::AttrHidden))
+            continue;
+        auto* child = new TTreeNode(node, QStringList{Q(e.name)});
+        const int image = AddShellIcon(path + "\\" + e.name + "\\");
+        child->setData(0, kImageRole, image);
+        child->setData(0, kSelectedImageRole, image);
+        RefreshNodeIcon(child);
+        child->setChildIndicatorPolicy(HasSubfolder(path + "\\" + e.name)
+                                           ? QTreeWidgetItem::ShowIndicator
+                                           : QTreeWidgetItem::DontShowIndicator);
+        added = true;
+    }
+    if (!added)
+        node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+    SortTree();
+    return true;
+}
+
+bool TMAIN_FORM::HasSubfolder(const std::string& path) {
+    for (const platform::DirEntry& e : platform::ListDirectory(path + "\\*.*"))
+        if (!IsDotEntry(e.name) && (e.attributes & platform::AttrDirectory))
+            return true;
+    return false;
+}
+
+int TMAIN_FORM::CountFolders(const std::string& path) {
+    int count = 0;
+    for (const platform::DirEntry& e : platform::ListDirectory(path + "\\*.*"))
+        if (!IsDotEntry(e.name) && (e.attributes & platform::AttrDirectory) &&
+            !(e.attributes & platform::AttrHidden))
+            ++count;
+    return count;
+}
+
+bool TMAIN_FORM::ChildFoldersExist(const std::string& path, const QTreeWidgetItem* node) {
+    for (int i = 0; i < node->childCount(); ++i)
+        if (!platform::DirectoryExists(path + "\\" + S(node->child(i)->text(0))))
+            return false;
+    return true;
+}
+
+void TMAIN_FORM::RefreshFolderNodes(QTreeWidgetItem* node) {
+    const std::string path = NodePath(node);
+    if (CountFolders(path) != node->childCount() || !ChildFoldersExist(path, node)) {
+        qDeleteAll(node->takeChildren());
+        AddFolderNodes(node, path);
+        node->setExpanded(true);
+    }
+}
+
+void TMAIN_FORM::TreeViewExpanding(QTreeWidgetItem* node) {
+    TreeView->setCurrentItem(node);
+    if (!node->parent())
+        return; // the root is never reloaded
+    if (node->childCount() == 0)
+        AddFolderNodes(node, NodePath(node));
+    else
+        RefreshFolderNodes(node);
+}
+
+void TMAIN_FORM::SelectFolder(const std::string& folder) {
+    std::string rest = folder + "\\";
+    QTreeWidgetItem* root = TreeView->topLevelItem(0);
+    if (!root || root->childCount() == 0)
+        return;
+    QTreeWidgetItem* current = root->child(0);
+    while (current) {
+        const std::size_t slash = rest.find('\\');
+        const std::string component = rest.substr(0, slash);
+        rest.erase(0, slash + 1);
+
+        QTreeWidgetItem* parent = current->parent();
+        QTreeWidgetItem* found = nullptr;
+        for (int i = parent->indexOfChild(current); i < parent->childCount(); ++i) {
+            if (SameIgnoringCase(S(parent->child(i)->text(0)), component)) {
+                found = parent->child(i);
+                break;
+            }
+        }
+        if (!found)
+            return;
+        if (!component.empty()) {
+            found->setExpanded(true);
+            if (!rest.empty())
+                current = NextInTree(found);
+        }
+        if (rest.empty()) {
+            TreeView->setCurrentItem(found);
+            return;
+        }
+    }
+}
+
+std::array<std::string, 5> TMAIN_FORM::WaveRowTexts(const std::string& name,
+                                                    std::uint32_t samplesPerSec, std::uint16_t bits,
+                                                    std::uint16_t channels,
+                                                    std::uint32_t riffSize) {
+    char khz[40];
+    std::snprintf(khz, sizeof khz, "%.15g", samplesPerSec * 0.001);
+    const std::uint64_t kb = (static_cast<std::uint64_t>(riffSize) + 8) / 1024 + 1;
+    return {name, std::string(khz) + "kHz", std::to_string(bits) + "bit",
+            channels == 1   ? "MON"
+            : channels == 2 ? "ST"
+                            : "?",
+            std::to_string(kb) + "KB"};
+}
+
+void TMAIN_FORM::TreeViewChange(QTreeWidgetItem* node) {
+    ListView->clear();
+    node->setData(0, kSelectedImageRole,
+                  HasFolderIcon && Level(node) > 1 ? 0 : node->data(0, kImageRole).toInt());
+    RefreshNodeIcon(node);
+    for (QCheckBox* c : P2ZTr)
+        c->setEnabled(false);
+    const std::string path = NodePath(node);
+    platform::ErrorModeGuard quiet;
+    if (!path.empty() && path != "A:") {
+        const QIcon icon = ListImage.isEmpty() ? QIcon() : ListImage[0];
+        for (const platform::DirEntry& e : platform::ListDirectory(path + "\\*.*")) {
+            if (IsDotEntry(e.name))
+                continue;
+            const std::size_t dot = e.name.rfind('.');
+            std::string ext = dot == std::string::npos ? std::string() : e.name.substr(dot);
+            std::transform(ext.begin(), ext.end(), ext.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (ext != ".wav")
+                continue;
+            const std::optional<WaveFormatInfo> info = ReadWaveFormat(path + "\\" + e.name);
+            if (!info)
+                continue;
+            const auto texts =
+                WaveRowTexts(e.name, info->format.samplesPerSec, info->format.bitsPerSample,
+                             info->format.channels, info->riffSize);
+            auto* row = new TTreeNode;
+            for (int i = 0; i < 5; ++i) {
+                row->setText(i, Q(texts[static_cast<std::size_t>(i)]));
+                if (i > 0)
+                    row->setTextAlignment(i, Qt::AlignRight | Qt::AlignVCenter);
+            }
+            row->setIcon(0, icon);
+            ListView->addTopLevelItem(row);
+        }
+    }
+    UpdateExportTracks(Sel, path);
+    for (std::size_t i = 0; i < 8; ++i)
+        P2ZTr[i]->setEnabled(Sel.ExportEnabled[i]);
+}
+
+} // namespace th
