@@ -77,6 +77,9 @@ private:
 // written, so a file that is created gets exactly the name asked for. Empty when the drive
 // letter is unknown.
 std::string NativePath(const std::string& path);
+// A path as a person using this system reads it in a message: the drive-letter form on
+// Windows, the native path elsewhere (the text unchanged when its drive is unknown).
+std::string DisplayPath(const std::string& path);
 
 // Entries of `pattern` (a folder + "\\*.*"; "*" and "?" match ignoring case), "." and ".."
 // included and first, the others in the file system's order. Empty when the folder can't be

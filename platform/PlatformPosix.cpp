@@ -349,6 +349,11 @@ std::string NativePath(const std::string& path) {
     return Resolve(path).native;
 }
 
+std::string DisplayPath(const std::string& path) {
+    std::string native = NativePath(path);
+    return native.empty() ? path : native;
+}
+
 std::vector<DirEntry> ListDirectory(const std::string& pattern) {
     std::vector<DirEntry> entries;
     const std::size_t cut = pattern.find_last_of("\\/");

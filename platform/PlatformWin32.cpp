@@ -149,6 +149,10 @@ ErrorModeGuard::~ErrorModeGuard() {
 
 // --- Paths and files -----------------------------------------------------------------------
 
+std::string DisplayPath(const std::string& path) {
+    return path;
+}
+
 std::string NativePath(const std::string& path) {
     auto letter = DriveLetter(path);
     if (!letter)
