@@ -40,6 +40,8 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args) {
             o.demo = true;
         } else if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--drive" || a.rfind("--drive=", 0) == 0) {
             std::string value;
             if (a == "--drive") {

@@ -26,6 +26,7 @@ struct StartOptions {
     std::vector<std::pair<std::string, std::string>> drives; // "E:" -> native folder
     bool demo = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments after the program name; throws std::invalid_argument with the reason.
@@ -40,6 +41,8 @@ std::string FreeDriveLetter();
 inline constexpr const char* kStartUsage =
     "usage: trackhaul [--drive E:=FOLDER]... [--demo]\n"
     "  --drive E:=FOLDER  present FOLDER as the removable recorder drive E: (repeatable)\n"
-    "  --demo             write a demo card and present it as a recorder drive\n";
+    "  --demo             write a demo card and present it as a recorder drive\n"
+    "  --help             show this text\n"
+    "  --version          show the program's version\n";
 
 } // namespace th

@@ -2,10 +2,13 @@
 #include "app/Main.h"
 
 #include "app/MainHelpers.h"
+#include "app/StartFolder.h"
 #include "platform/Platform.h"
 #include "song/Errors.h"
 #include "song/Tc2w.h"
 #include "transfer/WaveFile.h"
+
+#include "Version.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,7 +80,7 @@ TWAVE_FORM* TMAIN_FORM::CreateWaveForm() {
 
 void TMAIN_FORM::BuildWidgets() {
     setObjectName("MAIN_FORM");
-    setWindowTitle(QStringLiteral("Trackhaul -Version 1.00-"));
+    setWindowTitle(QStringLiteral("Trackhaul -Version %1-").arg(QLatin1String(kVersion)));
     setFixedSize(607, 383);
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(12);
@@ -273,7 +276,7 @@ void TMAIN_FORM::ShowException(const std::string& text) {
 // --- Start, paint, tabs, buttons -------------------------------------------------------------
 
 void TMAIN_FORM::FormCreate() {
-    Sel.DestFolder = platform::ProgramFolder();
+    Sel.DestFolder = StartFolder();
     Sel.DriveRoot = FindDeviceDrive();
     if (Sel.DriveRoot == "0") {
         FSinfo->setText(QString());

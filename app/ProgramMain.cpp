@@ -1,12 +1,37 @@
 #include "app/Application.h"
 #include "app/Main.h"
 
+#include "Version.h"
+
 #include <exception>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+namespace {
+
+// Answers --help and --version; false when the options ask for neither.
+bool PrintInformation(const th::StartOptions& options) {
+    if (options.help)
+        std::cout << th::kStartUsage;
+    else if (options.version)
+        std::cout << "trackhaul " << th::kVersion << "\n";
+    return options.help || options.version;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    // Alone on the command line, --help and --version answer before the window system is
+    // reached, so they work in a terminal without a display.
+    if (argc == 2) {
+        try {
+            if (PrintInformation(th::ParseStartOptions({argv[1]})))
+                return 0;
+        } catch (const std::invalid_argument&) {
+        }
+    }
     th::TApplication app(argc, argv);
     th::MessageBoxes messages;
     app.Messages = &messages;
@@ -17,10 +42,8 @@ int main(int argc, char** argv) {
             args.push_back(arguments[i].toStdString());
         try {
             const th::StartOptions options = th::ParseStartOptions(args);
-            if (options.help) {
-                std::cout << th::kStartUsage;
+            if (PrintInformation(options))
                 return 0;
-            }
             // Drives are mapped before the window lists them.
             th::ApplyStartOptions(options);
         } catch (const std::invalid_argument& e) {

@@ -88,7 +88,7 @@ th::Selection SelectSongByName(const std::string& drive, const std::string& song
     const std::vector<std::string> songs = th::ListSongs(drive);
     const auto it = std::find(songs.begin(), songs.end(), song);
     if (it == songs.end())
-        throw UsageError("no song '" + song + "' on drive " + drive);
+        throw UsageError("no song '" + song + "' on drive " + platform::DisplayPath(drive));
     const int index = static_cast<int>(it - songs.begin());
     try {
         th::LoadSongList(sel, drive);

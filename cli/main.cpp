@@ -1,5 +1,7 @@
 #include "cli/Cli.h"
 
+#include "Version.h"
+
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -25,7 +27,8 @@ const char* kUsage =
     "\n"
     "DRIVE is a drive text (E:) or a folder holding a copy of a card.\n"
     "LIST is comma-separated track numbers 1-8 (default: all).\n"
-    "Exit status: 0 done, 1 stopped or refused, 2 usage error, 3 error.\n";
+    "Exit status: 0 done, 1 stopped or refused, 2 usage error, 3 error.\n"
+    "trackhaul-cli --help shows this text, trackhaul-cli --version the version.\n";
 
 } // namespace
 
@@ -41,6 +44,10 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "trackhaul-cli " << th::kVersion << "\n";
         return 0;
     }
     auto it = commands.find(command);

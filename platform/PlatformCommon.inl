@@ -90,7 +90,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 std::vector<std::string> LoadLines(const std::string& path) {
     auto content = ReadWholeFile(path);
     if (!content)
-        throw std::runtime_error("Cannot open file \"" + path + "\"");
+        throw std::runtime_error("Cannot open file \"" + DisplayPath(path) + "\"");
     return SplitLines(*content);
 }
 

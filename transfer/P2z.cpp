@@ -52,7 +52,7 @@ bool TExportJob::RunExport() {
     ComputerFolder = sel_.DestFolder;
     DeviceDrive = sel_.DriveRoot;
 
-    if (!ui_.Ask("PC to ZT-6\r\n\r\n" + ComputerFolder + "\\tr(TrNo).wav"))
+    if (!ui_.Ask("PC to ZT-6\r\n\r\n" + platform::DisplayPath(ComputerFolder + "\\tr(TrNo).wav")))
         return false;
 
     const std::string song = sel_.SongName();

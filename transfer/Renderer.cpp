@@ -121,7 +121,7 @@ bool TrackRenderer::OpenOutput(int n) {
     OutBase = destFolder_ + "\\tr0" + std::to_string(n);
     const std::string final = OutBase + ".wav";
     if (platform::FileExists(final)) {
-        if (!ui_.Ask("Overwrite <" + final + "> ?"))
+        if (!ui_.Ask("Overwrite <" + platform::DisplayPath(final) + "> ?"))
             return false;
         platform::SetFileAttributesNormal(final);
     }

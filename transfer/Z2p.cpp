@@ -13,7 +13,7 @@ TImportJob::TImportJob(TransferUi& ui, Selection& sel, SongEventTable& table,
 
 bool TImportJob::RunImport() {
     DestFolder = sel_.DestFolder;
-    if (!ui_.Ask("ZT-6 to PC\r\n\r\n" + DestFolder + "\\tr(TrNo).wav"))
+    if (!ui_.Ask("ZT-6 to PC\r\n\r\n" + platform::DisplayPath(DestFolder + "\\tr(TrNo).wav")))
         return false;
     ui_.ShowProgress();
     // The three ways a run fails, each turned into one message at the end.

@@ -417,7 +417,8 @@ private slots:
         };
         QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
         QCOMPARE(msgs.questions,
-                 std::vector<std::string>({"ZT-6 to PC\r\n\r\n" + out + "\\tr(TrNo).wav"}));
+                 std::vector<std::string>(
+                     {"ZT-6 to PC\r\n\r\n" + (pc->path() / "tr(TrNo).wav").string()}));
         QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
         QVERIFY(lockedDuringRun);
         QVERIFY(form->TreeView->isEnabled() && form->PageControl1->isEnabled());
@@ -473,7 +474,7 @@ private slots:
         msgs.onAsk = [&](const std::string&) { cancelGreyed = !wave->BTN_Cancel->isEnabled(); };
         QTest::mouseClick(form->P2ZBtnConv, Qt::LeftButton);
         QCOMPARE(msgs.questions, std::vector<std::string>(
-                                     {"PC to ZT-6\r\n\r\n" + Drive(pc->path()) + "\\tr(TrNo).wav",
+                                     {"PC to ZT-6\r\n\r\n" + (pc->path() / "tr(TrNo).wav").string(),
                                       "Overwrite SONGA? (Can't cancel.)"}));
         QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
         QVERIFY(cancelGreyed);
@@ -570,12 +571,15 @@ private slots:
     }
 };
 
+int RunStartFolderTests(int argc, char** argv);
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     th::TApplication app(argc, argv);
     WindowTest test;
-    return QTest::qExec(&test, argc, argv);
+    const int failed = QTest::qExec(&test, argc, argv);
+    return RunStartFolderTests(argc, argv) + failed;
 }
 
 #include "WindowTest.moc"

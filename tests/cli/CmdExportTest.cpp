@@ -70,7 +70,9 @@ TEST_F(CmdExport, CopiesTracksIntoTheNamedSong) {
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "Complete!\n");
-    EXPECT_NE(run.err.find("PC to ZT-6\n\n"), std::string::npos);
+    EXPECT_NE(run.err.find("PC to ZT-6\n\n" + (pc / "tr(TrNo).wav").string() + "\n"),
+              std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find("Overwrite SONG1? (Can't cancel.)\n"), std::string::npos);
     EXPECT_EQ(ReadFile(song / "SONG1.ADL"),
               kListHead +
@@ -104,7 +106,7 @@ TEST_F(CmdExport, StopsWithoutChangingTheCard) {
         {"no answer without --yes", "--song SONG1", 1, "PC to ZT-6"},
         {"stereo file", "--song SONG1 --yes", 1, "Stereo .wav file not acceptable!\n"},
         {"unticked file", "--song SONG1 --tracks 2 --yes", 1, "Select a wave file!\n"},
-        {"unknown song", "--song SONG9 --yes", 2, "SONG9"},
+        {"unknown song", "--song SONG9 --yes", 2, "no song 'SONG9' on drive " + card.string()},
         {"bad track list", "--song SONG1 --tracks 9 --yes", 2, "usage"},
         {"no song", "--yes", 2, "--song"},
     };

@@ -53,7 +53,10 @@ TEST_F(CliImport, RendersTheTickedTracks) {
     const CliResult r = RunCliFull(Import("--tracks 1,2 --yes"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Complete!\n");
-    EXPECT_NE(r.err.find("ZT-6 to PC\n\n"), std::string::npos) << r.err;
+    // Paths in the messages are native ones.
+    EXPECT_NE(r.err.find("ZT-6 to PC\n\n" + (out / "tr(TrNo).wav").string() + "\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(ReadFile(Track(1)).substr(46), take1);
     EXPECT_EQ(ReadFile(Track(2)).substr(46), std::string(1000, '\0') + take2.substr(200, 1800));
     EXPECT_EQ(ReadFile(Track(2)).substr(24, 4), U32(44100));
@@ -64,6 +67,11 @@ TEST_F(CliImport, OnlyListedTracksAreRendered) {
     ASSERT_EQ(RunCliFull(Import("--tracks 2 --yes")).status, 0);
     EXPECT_FALSE(fs::exists(Track(1)));
     EXPECT_TRUE(fs::exists(Track(2)));
+
+    const CliResult again = RunCliFull(Import("--tracks 2 --yes"));
+    EXPECT_EQ(again.status, 0);
+    EXPECT_NE(again.err.find("Overwrite <" + Track(2).string() + "> ?\n"), std::string::npos)
+        << again.err;
 }
 
 TEST_F(CliImport, WithoutYesAndWithoutTerminalTheAnswerIsCancel) {

@@ -58,6 +58,13 @@ TEST_F(CardPaths, ResolvesEveryComponentIgnoringCase) {
     EXPECT_EQ(platform::NativePath("E:\\"), dir_.path().string());
 }
 
+// Messages show native paths; a path on no known drive is shown as it is.
+TEST_F(CardPaths, DisplayPathIsNative) {
+    EXPECT_EQ(platform::DisplayPath("E:\\SONG\\tr(TrNo).wav"), Native("Song/tr(TrNo).wav"));
+    EXPECT_EQ(platform::DisplayPath("E:"), dir_.path().string());
+    EXPECT_EQ(platform::DisplayPath("Q:\\Song"), "Q:\\Song");
+}
+
 TEST_F(CardPaths, ExactNameWinsOverOtherCase) {
     testsupport::WriteFile(dir_ / "Song" / "ZT60001.WAV", "upper");
     EXPECT_EQ(platform::NativePath("E:\\Song\\ZT60001.WAV"), Native("Song/ZT60001.WAV"));

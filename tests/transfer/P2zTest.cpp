@@ -166,8 +166,9 @@ TEST_F(ExportTest, CopiesSelectedTracksAndAppendsNumberedEvents) {
     EXPECT_EQ(ReadFile(song / "zt60002.wav"), DeviceWav(kAudio3, 44100));
     EXPECT_EQ(SongFiles(), (std::vector<std::string>{"SONG1.ADL", "zt60001.wav", "zt60002.wav"}));
 
-    EXPECT_EQ(ui.questions, (std::vector<std::string>{"PC to ZT-6\r\n\r\nP:\\tr(TrNo).wav",
-                                                      "Overwrite SONG1? (Can't cancel.)"}));
+    EXPECT_EQ(ui.questions,
+              (std::vector<std::string>{"PC to ZT-6\r\n\r\n" + (pc / "tr(TrNo).wav").string(),
+                                        "Overwrite SONG1? (Can't cancel.)"}));
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(ui.labels, (std::vector<std::string>{"Track1", "Track3"}));
     EXPECT_EQ(ui.max, fs::file_size(pc / "tr01.wav") + fs::file_size(pc / "tr03.wav"));

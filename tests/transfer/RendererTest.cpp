@@ -198,7 +198,7 @@ TEST_F(RenderFixture, ReadOnlyOldTrackIsAskedAboutThenReplaced) {
     ui.answers = {false};
     EXPECT_FALSE(renderer.RenderTrack(3));
     ASSERT_EQ(ui.questions.size(), 1u);
-    EXPECT_EQ(ui.questions[0], "Overwrite <" + sel.DestFolder + "\\tr03.wav> ?");
+    EXPECT_EQ(ui.questions[0], "Overwrite <" + TrackFile(3).string() + "> ?");
     EXPECT_EQ(ReadFile(TrackFile(3)), "old take");
     EXPECT_TRUE(platform::IsReadOnly(sel.DestFolder + "\\tr03.wav"));
 
