@@ -2,13 +2,15 @@
 # Set-up and build driver for a fresh Debian 12 machine (run as root).
 #   ./do run    install what is needed, build, and run the program's main job
 #   ./do test   install what is needed, build, and run every test
+#   ./do package  install what is needed, build, and write the Debian package into dist/
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {
-    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev libgl1-mesa-dev clang-format)
+    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev libgl1-mesa-dev clang-format
+        dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -54,6 +56,15 @@ check_format() {
     clang-format --dry-run --Werror "${files[@]}"
 }
 
+cmd_package() {
+    install_deps
+    build "$ROOT/build"
+    rm -rf "$ROOT/dist"
+    (cd "$ROOT/build" && cpack -G DEB -B "$ROOT/dist" >/dev/null)
+    rm -rf "$ROOT/dist/_CPack_Packages"
+    ls "$ROOT"/dist/*.deb
+}
+
 cmd_test() {
     install_deps
     check_format
@@ -63,13 +74,17 @@ cmd_test() {
     build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTRACKHAUL_SANITIZE=ON -DTRACKHAUL_BUILD_APP=OFF
     (cd "$ROOT/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --output-on-failure -j"$JOBS" -L core)
+    echo "--- the Debian package ---"
+    cmd_package
+    bash "$ROOT/tests/install/package_test.sh" "$ROOT"/dist/trackhaul_*.deb
 }
 
 case "${1:-}" in
 run) cmd_run ;;
 test) cmd_test ;;
+package) cmd_package ;;
 *)
-    echo "usage: ./do run | ./do test" >&2
+    echo "usage: ./do run | ./do test | ./do package" >&2
     exit 2
     ;;
 esac

@@ -17,20 +17,13 @@ DESTDIR=$root/dest cmake --install "$build" --prefix /usr >"$root/install.log" |
     { cat "$root/install.log"; exit 1; }
 dest=$root/dest/usr
 
-files=(bin/trackhaul-cli
-    share/applications/$id.desktop
-    share/metainfo/$id.metainfo.xml
-    share/icons/hicolor/scalable/apps/$id.svg
-    share/icons/hicolor/48x48/apps/$id.png
-    share/icons/hicolor/256x256/apps/$id.png
-    share/man/man1/trackhaul-cli.1.gz
-    share/bash-completion/completions/trackhaul-cli
-    share/doc/trackhaul/copyright
-    share/doc/trackhaul/changelog.gz)
-[[ $window == ON ]] && files+=(bin/trackhaul share/man/man1/trackhaul.1.gz)
-for f in "${files[@]}"; do
-    [[ -f $dest/$f ]] || fail "not installed: $f"
-done
+while read -r file kind; do
+    [[ -z $file || $file == \#* ]] && continue
+    [[ $kind == window && $window != ON ]] && continue
+    [[ -f $dest/$file ]] || fail "not installed: $file"
+done <"$(dirname "$0")/files.txt"
+[[ $(find "$dest" -type f | wc -l) == $(grep -c '^[a-z]' "$(dirname "$0")/files.txt") ||
+    $window != ON ]] || fail "more files installed than files.txt lists"
 
 # The pictures have the size their folder names (PNG: width and height at bytes 16 to 23).
 for size in 48 256; do
