@@ -3,6 +3,8 @@
 #include "platform/Platform.h"
 #include "transfer/DemoCard.h"
 
+#include "Version.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <exception>
@@ -12,7 +14,11 @@
 
 namespace th {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // Lets the desktop match the window to its menu entry and icon.
+    setDesktopFileName(QStringLiteral("org.trackhaul.Trackhaul"));
+    setApplicationVersion(QString::fromLatin1(kVersion));
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
