@@ -26,7 +26,7 @@ for page in "${pages[@]}"; do
     file=$generated/man/$page.1
     warnings=$(groff -ww -z -man "$file" 2>&1)
     [[ -z $warnings ]] || fail "groff warns about $page.1: $warnings"
-    text=$(MANWIDTH=80 man -l "$file" 2>"$generated/man/$page.err")
+    text=$(MANWIDTH=80 man --warnings -l "$file" 2>"$generated/man/$page.err")
     [[ -s $generated/man/$page.err ]] && fail "man -l $page.1: $(cat "$generated/man/$page.err")"
     grep -q "Trackhaul $version" <<<"$text" || fail "$page.1 does not name version $version"
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES; do
