@@ -21,6 +21,7 @@ int CmdTc(const Args& args);
 int CmdDrives(const Args& args);
 int CmdSongs(const Args& args);
 int CmdImport(const Args& args);
+int CmdShow(const Args& args);
 int CmdExport(const Args& args);
 int CmdDemoCard(const Args& args);
 

@@ -95,6 +95,23 @@ void MapTrack(TrackMap& map, const std::vector<Span>& spans) {
 
 } // namespace
 
+std::vector<std::pair<SampleCount, SampleCount>> HiddenParts(const TrackMap& track,
+                                                             std::size_t event) {
+    std::vector<std::pair<SampleCount, SampleCount>> parts;
+    const MapEvent& e = track.events[event];
+    SampleCount from = e.destIn;
+    for (const MapStretch& s : track.plays) {
+        if (s.event != event)
+            continue;
+        if (from < s.start)
+            parts.emplace_back(from, s.start);
+        from = s.end;
+    }
+    if (from < e.destOut)
+        parts.emplace_back(from, e.destOut);
+    return parts;
+}
+
 SampleCount SongMap::Length() const {
     SampleCount length = 0;
     for (const TrackMap& t : tracks)

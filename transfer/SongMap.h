@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace th {
@@ -50,6 +51,11 @@ struct SongMap {
     std::array<TrackMap, 8> tracks;
     SampleCount Length() const; // the longest track's end
 };
+
+// The parts of event `event` of a track that are not heard: where a later event or the
+// track's end hides it. In time order.
+std::vector<std::pair<SampleCount, SampleCount>> HiddenParts(const TrackMap& track,
+                                                             std::size_t event);
 
 // The map of the first `table.EventCount` rows.
 SongMap BuildSongMap(const SongEventTable& table, const std::string& song, std::int32_t sampleRate);
