@@ -51,6 +51,9 @@ std::string FolderArgument(const std::string& arg);
 // window. Throws UsageError when the drive has no such song.
 th::Selection SelectSongByName(const std::string& drive, const std::string& song);
 
+// import --all: every song of the card (options already parsed by CmdImport).
+int CmdImportAll(const Options& options);
+
 // "1,3,8" -> eight flags; empty text -> all eight. Throws UsageError on anything else.
 std::vector<bool> ParseTrackList(const std::string& text);
 
