@@ -122,6 +122,23 @@ TEST(SongMap, EventsKeepTheirListOrderTimecodesAndPlayedLength) {
     EXPECT_EQ(t.events[1].played, 5u);
 }
 
+// What is not heard of each event: under a later event, and past the track's end.
+TEST(SongMap, HiddenParts) {
+    using Parts = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    th::SongEventTable table;
+    Fill(table, {{1, 0, 20, 0, "a"},
+                 {1, 5, 10, 0, "b"},
+                 {1, 2, 4, 0, "c"},
+                 {1, 0, 30, 0, "a"},
+                 {1, 25, 40, 0, ""}});
+    const th::TrackMap t = th::BuildSongMap(table, "S", 44100).tracks[0];
+    EXPECT_EQ(t.end, 25u);
+    EXPECT_EQ(th::HiddenParts(t, 0), (Parts{{0, 20}})); // wholly under row 4
+    EXPECT_EQ(th::HiddenParts(t, 1), (Parts{{5, 10}}));
+    EXPECT_EQ(th::HiddenParts(t, 3), (Parts{{25, 30}})); // past the end
+    EXPECT_EQ(th::HiddenParts(t, 4), (Parts{{25, 40}})); // the cutting silence
+}
+
 TEST(SongMap, TimesAsHoursMinutesSecondsMilliseconds) {
     EXPECT_EQ(th::FormatTime(0, 44100), "0:00:00.000");
     EXPECT_EQ(th::FormatTime(44100 * 3661 + 22050, 44100), "1:01:01.500");
