@@ -118,7 +118,7 @@ void SongMapView::paintEvent(QPaintEvent* event) {
         p.setFont(font());
         // Below the boxes, faded, what of each event is not heard.
         for (std::size_t k = 0; k < t.events.size(); ++k)
-            for (const auto& [from, to] : HiddenParts(t, k))
+            for (const auto& [from, to] : t.events[k].hidden)
                 PaintBox(p,
                          QRectF(XOf(from), lane.top() + kPlayHeight + 4, (to - from) * scale,
                                 kLaneHeight - kPlayHeight - 6),
@@ -173,7 +173,7 @@ QString SongMapView::TipAt(const QPoint& at) const {
         }
         // The band of what is not heard: the last-listed event hidden there.
         for (std::size_t k = t.events.size(); k-- > 0;)
-            for (const auto& [from, to] : HiddenParts(t, k))
+            for (const auto& [from, to] : t.events[k].hidden)
                 if (sample >= from && sample < to)
                     return QStringLiteral("TR%1  %2\n%3\n%4, not heard")
                         .arg(t.track)

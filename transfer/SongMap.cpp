@@ -40,12 +40,8 @@ BytePos TrackEndOf(const std::vector<Span>& spans) {
     return end;
 }
 
-void MapTrack(TrackMap& map, const std::vector<Span>& spans) {
-    const BytePos trackEnd = TrackEndOf(spans);
-    map.end = trackEnd / 2;
-    if (trackEnd == 0)
-        return;
-
+// The stretches of [0, trackEnd) and the event heard in each.
+void FindPlays(TrackMap& map, const std::vector<Span>& spans, BytePos trackEnd) {
     // Events that cover something before the end, by start; the boundaries where the
     // playing event can change.
     std::vector<std::size_t> byStart;
@@ -89,28 +85,30 @@ void MapTrack(TrackMap& map, const std::vector<Span>& spans) {
                  static_cast<SampleCount>((spans[k].src + (at - spans[k].start)) / 2)});
         }
     }
-    for (const MapStretch& s : map.plays)
-        map.events[s.event].played += s.end - s.start;
+}
+
+void MapTrack(TrackMap& map, const std::vector<Span>& spans) {
+    const BytePos trackEnd = TrackEndOf(spans);
+    map.end = trackEnd / 2;
+    if (trackEnd > 0)
+        FindPlays(map, spans, trackEnd);
+    // What each event doesn't get of its own stretch; its plays come in time order.
+    std::vector<SampleCount> from(map.events.size());
+    for (std::size_t k = 0; k < map.events.size(); ++k)
+        from[k] = map.events[k].destIn;
+    for (const MapStretch& s : map.plays) {
+        MapEvent& e = map.events[s.event];
+        e.played += s.end - s.start;
+        if (from[s.event] < s.start)
+            e.hidden.emplace_back(from[s.event], s.start);
+        from[s.event] = s.end;
+    }
+    for (std::size_t k = 0; k < map.events.size(); ++k)
+        if (from[k] < map.events[k].destOut)
+            map.events[k].hidden.emplace_back(from[k], map.events[k].destOut);
 }
 
 } // namespace
-
-std::vector<std::pair<SampleCount, SampleCount>> HiddenParts(const TrackMap& track,
-                                                             std::size_t event) {
-    std::vector<std::pair<SampleCount, SampleCount>> parts;
-    const MapEvent& e = track.events[event];
-    SampleCount from = e.destIn;
-    for (const MapStretch& s : track.plays) {
-        if (s.event != event)
-            continue;
-        if (from < s.start)
-            parts.emplace_back(from, s.start);
-        from = s.end;
-    }
-    if (from < e.destOut)
-        parts.emplace_back(from, e.destOut);
-    return parts;
-}
 
 SampleCount SongMap::Length() const {
     SampleCount length = 0;

@@ -27,6 +27,9 @@ struct MapEvent {
     SampleCount destOut = 0;
     std::string sourceInTc, destInTc, destOutTc; // the list's timecode texts
     SampleCount played = 0; // samples of this event that are heard (or, for silence, kept)
+    // [from, to) stretches of the event that are not heard, hidden by a later event or past
+    // the track's end; in time order.
+    std::vector<std::pair<SampleCount, SampleCount>> hidden;
 };
 
 // A stretch of a track taken by one event: [start, end) in samples.
@@ -51,11 +54,6 @@ struct SongMap {
     std::array<TrackMap, 8> tracks;
     SampleCount Length() const; // the longest track's end
 };
-
-// The parts of event `event` of a track that are not heard: where a later event or the
-// track's end hides it. In time order.
-std::vector<std::pair<SampleCount, SampleCount>> HiddenParts(const TrackMap& track,
-                                                             std::size_t event);
 
 // The map of the first `table.EventCount` rows.
 SongMap BuildSongMap(const SongEventTable& table, const std::string& song, std::int32_t sampleRate);

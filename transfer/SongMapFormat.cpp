@@ -304,7 +304,7 @@ std::string SongMapSvg(const SongMap& map) {
         // Under what plays, a narrow band shows faded what is not heard of each event.
         for (std::size_t k = 0; k < t.events.size(); ++k) {
             const MapEvent& e = t.events[k];
-            for (const auto& [from, to] : HiddenParts(t, k))
+            for (const auto& [from, to] : t.events[k].hidden)
                 out << "<rect class=\"hidden\" x=\"" << Num(x(from)) << "\" y=\""
                     << Num(y + kPlayHeight + 4) << "\" width=\"" << Num((to - from) * scale)
                     << "\" height=\"" << Num(laneHeight - kPlayHeight - 6) << "\" fill=\""

@@ -133,10 +133,22 @@ TEST(SongMap, HiddenParts) {
                  {1, 25, 40, 0, ""}});
     const th::TrackMap t = th::BuildSongMap(table, "S", 44100).tracks[0];
     EXPECT_EQ(t.end, 25u);
-    EXPECT_EQ(th::HiddenParts(t, 0), (Parts{{0, 20}})); // wholly under row 4
-    EXPECT_EQ(th::HiddenParts(t, 1), (Parts{{5, 10}}));
-    EXPECT_EQ(th::HiddenParts(t, 3), (Parts{{25, 30}})); // past the end
-    EXPECT_EQ(th::HiddenParts(t, 4), (Parts{{25, 40}})); // the cutting silence
+    EXPECT_EQ(t.events[0].hidden, (Parts{{0, 20}})); // wholly under row 4
+    EXPECT_EQ(t.events[1].hidden, (Parts{{5, 10}}));
+    EXPECT_EQ(t.events[3].hidden, (Parts{{25, 30}})); // past the end
+    EXPECT_EQ(t.events[4].hidden, (Parts{{25, 40}})); // the cutting silence
+    EXPECT_EQ(t.events[2].played, 0u);
+    EXPECT_TRUE(th::BuildSongMap(table, "S", 44100).tracks[1].events.empty());
+
+    // Without audio nothing is heard.
+    Fill(table, {{1, 0, 20, 0, ""}});
+    EXPECT_EQ(th::BuildSongMap(table, "S", 44100).tracks[0].events[0].hidden, (Parts{{0, 20}}));
+    // A reversed audio event covers nothing but still reaches its out point, as in the renderer.
+    Fill(table, {{1, 0, 20, 0, ""}, {1, 30, 10, 0, "a"}});
+    const th::TrackMap reversed = th::BuildSongMap(table, "S", 44100).tracks[0];
+    EXPECT_EQ(reversed.end, 10u);
+    EXPECT_EQ(reversed.events[0].hidden, (Parts{{10, 20}}));
+    EXPECT_TRUE(reversed.events[1].hidden.empty());
 }
 
 TEST(SongMap, TimesAsHoursMinutesSecondsMilliseconds) {
