@@ -14,6 +14,8 @@ int CmdShow(const Args& args) {
     const Options o = ParseOptions(args, {"--drive", "--song", "--svg"}, {"--json"});
     if (!o.positional.empty() || !o.Has("--drive") || !o.Has("--song"))
         throw UsageError("show needs --drive DRIVE --song NAME");
+    if (o.Has("--json") && o.Get("--svg") == "-")
+        throw UsageError("show can't write both JSON and the picture to stdout");
     const std::string drive = DriveArgument(o.Get("--drive"));
     const th::Selection sel = SelectSongByName(drive, o.Get("--song"));
 

@@ -79,8 +79,8 @@ TEST_F(CliShow, ListsTheImportRefusesAreRefused) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("'X' is not a valid integer value"), std::string::npos) << r.err;
 
-    r = Show("NOSUCH", "");
-    EXPECT_EQ(r.status, 2);
+    for (const char* usage : {"NOSUCH", "SONG01 --json --svg -", "SONG01 extra"})
+        EXPECT_EQ(Show(usage, "").status, 2) << usage;
 }
 
 } // namespace
