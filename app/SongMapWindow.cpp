@@ -241,6 +241,15 @@ void SongMapWindow::ShowMap(const SongMap& map) {
     Layout();
 }
 
+void SongMapWindow::ShowProblem(const std::string& song, const std::string& text) {
+    SongMap empty;
+    empty.song = song;
+    View->SetMap(empty);
+    Header->setText(Q(song + "    " + text));
+    zoom_ = 1;
+    Layout();
+}
+
 void SongMapWindow::SetZoom(double zoom, int anchor) {
     QScrollBar* bar = Scroll->horizontalScrollBar();
     const double sample =
@@ -286,7 +295,23 @@ SongMapWindow* OpenSongMap(TMAIN_FORM& form) {
     return window;
 }
 
+void FollowSongMap(TMAIN_FORM& form) {
+    auto* window = form.findChild<SongMapWindow*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!window || !window->isVisible())
+        return;
+    try {
+        window->ShowMap(ReadSongMap(form.Sel.AdlPath, form.Sel.SongName(), form.Sel.SampleRate));
+    } catch (const std::exception& e) {
+        window->ShowProblem(form.Sel.SongName(), e.what());
+    }
+}
+
 void InstallSongMap(TMAIN_FORM& form) {
+    // Connected after the window's own handlers, so the selection is up to date here.
+    for (QComboBox* combo :
+         {form.Z2PComboName, form.P2ZComboName, form.Z2PComboDrive, form.P2ZComboDrive})
+        QObject::connect(combo, &QComboBox::activated, &form,
+                         [&form](int) { FollowSongMap(form); });
     for (QComboBox* combo : {form.Z2PComboName, form.P2ZComboName}) {
         combo->setContextMenuPolicy(Qt::CustomContextMenu);
         QObject::connect(

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <string>
 
 class QLabel;
 class QScrollArea;
@@ -52,6 +53,8 @@ public:
 
     // Shows `map`; the whole song fits the width.
     void ShowMap(const SongMap& map);
+    // Shows no map, and why in its place.
+    void ShowProblem(const std::string& song, const std::string& text);
     // Horizontal zoom: 1 shows the whole song; the sample under viewport x `anchor` stays.
     void SetZoom(double zoom, int anchor);
     double Zoom() const { return zoom_; }
@@ -71,6 +74,10 @@ private:
 
 // Puts "Song map" in the context menu of both song combo boxes and F3 on the main window.
 void InstallSongMap(TMAIN_FORM& form);
+
+// An open map follows the song chosen in `form`; a list that can't be read is named in the
+// map window rather than in a message box.
+void FollowSongMap(TMAIN_FORM& form);
 
 // Opens, or brings to the front, the song map of the song selected in `form`; a list that
 // can't be read is shown as an error and no map opens. Returns the window or nullptr.

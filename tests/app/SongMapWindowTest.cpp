@@ -207,6 +207,17 @@ private slots:
         QCOMPARE(view->width(), map->Scroll->viewport()->width());
     }
 
+    void anOpenMapFollowsTheChosenSong() {
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        SelectSong("NOLIST");
+        QCOMPARE(map->Header->text(), QStringLiteral("NOLIST    This drive isn't ZT-6."));
+        QCOMPARE(map->View->Map().Length(), 0u);
+        SelectSong("SESSION");
+        QCOMPARE(map->View->Map().song, std::string("SESSION"));
+        QVERIFY(msgs.texts.empty());
+    }
+
     void unreadableListIsShownAndNoMapOpens() {
         SelectSong("NOLIST");
         QCOMPARE(th::OpenSongMap(*form), nullptr);
