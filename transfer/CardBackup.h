@@ -31,8 +31,7 @@ struct CardBackupReport {
 // Asks once ("ZT-6 to PC" with destination\(Song)\tr(TrNo).wav), then imports every song of
 // `drive` (a drive text, "E:") into `destination` (drive-letter form), rendering the tracks
 // whose flag is set. Existing track files are asked about through `ui` as in an import.
-// `onSong` hears each song's outcome as soon as it is known. Throws when the drive can't be
-// listed.
+// `onSong` hears each song's outcome as soon as it is known.
 CardBackupReport BackupCard(TransferUi& ui, const std::string& drive,
                             const std::string& destination, const std::array<bool, 8>& tracks,
                             const std::function<void(const SongBackup&)>& onSong = {});
