@@ -2,6 +2,7 @@
 #include "app/Main.h"
 
 #include "app/MainHelpers.h"
+#include "app/SongMapWindow.h"
 #include "app/StartFolder.h"
 #include "platform/Platform.h"
 #include "song/Errors.h"
@@ -45,6 +46,7 @@ TMAIN_FORM::TMAIN_FORM(UserMessages& messages, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       messages_(messages) {
     BuildWidgets();
+    InstallSongMap(*this);
 
     Sel.DestFolder.clear();
     Sel.DriveRoot.clear();

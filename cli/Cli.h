@@ -21,6 +21,7 @@ int CmdTc(const Args& args);
 int CmdDrives(const Args& args);
 int CmdSongs(const Args& args);
 int CmdImport(const Args& args);
+int CmdShow(const Args& args);
 int CmdExport(const Args& args);
 int CmdDemoCard(const Args& args);
 
@@ -49,6 +50,9 @@ std::string FolderArgument(const std::string& arg);
 // An error reading the drive's first song does not stop a pick of another song, as in the
 // window. Throws UsageError when the drive has no such song.
 th::Selection SelectSongByName(const std::string& drive, const std::string& song);
+
+// import --all: every song of the card (options already parsed by CmdImport).
+int CmdImportAll(const Options& options);
 
 // "1,3,8" -> eight flags; empty text -> all eight. Throws UsageError on anything else.
 std::vector<bool> ParseTrackList(const std::string& text);

@@ -35,9 +35,12 @@ int CmdSongs(const Args& args) {
 }
 
 int CmdImport(const Args& args) {
-    const Options o = ParseOptions(args, {"--drive", "--song", "--to", "--tracks"}, {"--yes"});
+    const Options o =
+        ParseOptions(args, {"--drive", "--song", "--to", "--tracks"}, {"--yes", "--all"});
+    if (o.Has("--all") && o.positional.empty() && o.Has("--drive") && o.Has("--to"))
+        return CmdImportAll(o);
     if (!o.positional.empty() || !o.Has("--drive") || !o.Has("--song") || !o.Has("--to"))
-        throw UsageError("import needs --drive DRIVE --song NAME --to FOLDER");
+        throw UsageError("import needs --drive DRIVE --song NAME (or --all) --to FOLDER");
     const std::vector<bool> tracks = ParseTrackList(o.Get("--tracks"));
     const std::string drive = DriveArgument(o.Get("--drive"));
 

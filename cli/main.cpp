@@ -21,6 +21,10 @@ const char* kUsage =
     "  songs --drive DRIVE                      list songs (name TAB sampling frequency)\n"
     "  import --drive DRIVE --song NAME --to FOLDER [--tracks LIST] [--yes]\n"
     "                                           render tracks to FOLDER/tr0N.wav\n"
+    "  import --drive DRIVE --all --to FOLDER [--tracks LIST] [--yes]\n"
+    "                                           every song to FOLDER/SONG/tr0N.wav\n"
+    "  show --drive DRIVE --song NAME [--json] [--svg FILE]\n"
+    "                                           what plays where on each track\n"
     "  export --from FOLDER --drive DRIVE --song NAME [--tracks LIST] [--yes]\n"
     "                                           copy FOLDER/tr0N.wav into the song\n"
     "  demo-card FOLDER                         write a demo card into FOLDER\n"
@@ -36,6 +40,7 @@ int main(int argc, char** argv) {
     const std::map<std::string, int (*)(const cli::Args&)> commands = {
         {"tc", cli::CmdTc},         {"drives", cli::CmdDrives}, {"songs", cli::CmdSongs},
         {"import", cli::CmdImport}, {"export", cli::CmdExport}, {"demo-card", cli::CmdDemoCard},
+        {"show", cli::CmdShow},
     };
     if (argc < 2) {
         std::cerr << kUsage;

@@ -1,0 +1,314 @@
+// The song map's window on the real widgets without a screen, and its two text forms read
+// back by real parsers: JSON with its documented keys, SVG as XML with eight lanes.
+#include "app/SongMapWindow.h"
+#include "app/Application.h"
+#include "app/Main.h"
+#include "support/TestSupport.h"
+
+#include "song/Tc2w.h"
+#include "transfer/SongMapFormat.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTest>
+#include <QWheelEvent>
+#include <QXmlStreamReader>
+
+#include <filesystem>
+#include <memory>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Messages : public th::UserMessages {
+public:
+    std::vector<std::string> texts;
+    bool Ask(const std::string& text) override {
+        texts.push_back(text);
+        return true;
+    }
+    void Message(const std::string& text) override { texts.push_back(text); }
+};
+
+// Timecode of a time in seconds at 44100 Hz, 25 fps.
+std::string At(double seconds) {
+    return th::TTC2W().SamplesToTc(static_cast<th::SampleCount>(seconds * 44100), 44100, 25, false);
+}
+
+std::string Cut(int entry, int track, const std::string& file, double src, double in, double out) {
+    return EventLine(entry, track, file, At(src), At(in), At(out));
+}
+
+// A session's list: takes on six tracks, punch-ins over them, silences, an event hidden
+// wholly by a later one, and a silence that cuts a track short.
+std::string SessionList() {
+    return AdlText(44100, "00.00.00.00|0000",
+                   {Cut(1, 1, "ZT60001.WAV", 0, 0, 42), Cut(2, 2, "ZT60002.WAV", 0, 2, 40),
+                    Cut(3, 3, "ZT60003.WAV", 0, 0, 38), Cut(4, 4, "ZT60004.WAV", 0, 8, 30),
+                    Cut(5, 5, "ZT60005.WAV", 0, 0, 44), Cut(6, 6, "ZT60006.WAV", 0, 12, 36),
+                    Cut(7, 2, "ZT60007.WAV", 14, 14, 20), Cut(8, 2, "ZT60008.WAV", 26, 26, 31),
+                    SilenceLine(9, 3, At(16), At(22)), Cut(10, 1, "ZT60009.WAV", 18, 18, 24),
+                    Cut(11, 4, "ZT60010.WAV", 0, 0, 4), SilenceLine(12, 5, At(34), At(48)),
+                    Cut(13, 6, "ZT60011.WAV", 0, 10, 38), Cut(14, 3, "ZT60012.WAV", 30, 30, 33)});
+}
+
+QStringList Keys(const QJsonObject& o) {
+    QStringList keys = o.keys();
+    keys.sort();
+    return keys;
+}
+
+QStringList Sorted(QStringList keys) {
+    keys.sort();
+    return keys;
+}
+
+} // namespace
+
+class SongMapWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempDir> card;
+    std::unique_ptr<MappedDrive> drive;
+    Messages msgs;
+    std::unique_ptr<th::TMAIN_FORM> form;
+
+    th::SongMapWindow* MapWindow() {
+        return form->findChild<th::SongMapWindow*>(QString(), Qt::FindDirectChildrenOnly);
+    }
+    void SelectSong(const char* name) {
+        const int index = form->Z2PComboName->findText(name);
+        QVERIFY(index >= 0);
+        form->Z2PComboName->setCurrentIndex(index);
+        emit form->Z2PComboName->activated(index);
+        QCOMPARE(form->Sel.SongName(), std::string(name));
+    }
+
+private slots:
+    void init() {
+        msgs = Messages();
+        card = std::make_unique<TempDir>();
+        fs::create_directories(card->path() / "SESSION");
+        fs::create_directories(card->path() / "NOLIST");
+        WriteFile(card->path() / "SESSION" / "SESSION.ADL", SessionList());
+        drive = std::make_unique<MappedDrive>("E:", card->path());
+        form = std::make_unique<th::TMAIN_FORM>(msgs);
+        form->CreateWaveForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        SelectSong("SESSION");
+    }
+
+    void cleanup() {
+        form.reset();
+        drive.reset();
+        card.reset();
+    }
+
+    void f3OpensTheMapWithoutMovingTheWindow() {
+        const QRect combo = form->Z2PComboName->geometry();
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QTest::keyClick(form.get(), Qt::Key_F3);
+        th::SongMapWindow* map = MapWindow();
+        QVERIFY(map);
+        QTRY_VERIFY(map->isVisible());
+        QCOMPARE(map->windowTitle(), QStringLiteral("Song map"));
+        QVERIFY(!map->isModal());
+        QVERIFY(map->isWindow());
+        QCOMPARE(form->Z2PComboName->geometry(), combo);
+        QCOMPARE(form->size(), QSize(607, 383));
+        QVERIFY(map->Header->text().startsWith("SESSION    44100 Hz    length 0:00:42.000"));
+
+        // The punch-in on track 2 and what it hides of the take under it.
+        th::SongMapView* view = map->View;
+        const QRect lane = view->LaneRect(2);
+        const int x = static_cast<int>(view->XOf(17 * 44100.0));
+        const QString tip = view->TipAt(QPoint(x, lane.top() + 10));
+        QCOMPARE(tip, QStringLiteral("TR2  Entry 0007\nZT60007.WAV\n0:00:14.000 - "
+                                     "0:00:20.000\nfrom 0:00:14.000 in the source"));
+        QCOMPARE(view->TipAt(QPoint(x, lane.bottom() - 2)),
+                 QStringLiteral("TR2  Entry 0002\nZT60002.WAV\n0:00:14.000 - 0:00:20.000, not "
+                                "heard"));
+        QCOMPARE(view->TipAt(QPoint(x, view->LaneRect(8).top() + 10)), QString());
+
+        QDir().mkpath(TRACKHAUL_PICTURES);
+        QVERIFY(map->grab().save(QStringLiteral(TRACKHAUL_PICTURES "/song-map.png")));
+
+        // A second F3 brings the same window back.
+        map->hide();
+        QTest::keyClick(form.get(), Qt::Key_F3);
+        QCOMPARE(MapWindow(), map);
+        QVERIFY(map->isVisible());
+    }
+
+    void contextMenuOfBothSongBoxes_data() {
+        QTest::addColumn<bool>("exportTab");
+        QTest::newRow("import tab") << false;
+        QTest::newRow("export tab") << true;
+    }
+
+    void contextMenuOfBothSongBoxes() {
+        QFETCH(bool, exportTab);
+        form->PageControl1->setCurrentIndex(exportTab ? 1 : 0);
+        QComboBox* combo = exportTab ? form->P2ZComboName : form->Z2PComboName;
+        QCOMPARE(combo->contextMenuPolicy(), Qt::CustomContextMenu);
+        emit combo->customContextMenuRequested(QPoint(5, 5));
+        auto* menu = combo->findChild<QMenu*>("SongMapMenu");
+        QVERIFY(menu);
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(menu->actions().size(), 1);
+        QCOMPARE(menu->actions().front()->text(), QStringLiteral("Song map"));
+        menu->actions().front()->trigger();
+        menu->close();
+        QVERIFY(MapWindow() && MapWindow()->isVisible());
+        QCOMPARE(MapWindow()->View->Map().song, std::string("SESSION"));
+    }
+
+    void wheelZoomsAroundThePointer() {
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        QVERIFY(QTest::qWaitForWindowExposed(map));
+        th::SongMapView* view = map->View;
+        QCOMPARE(map->Zoom(), 1.0);
+        QCOMPARE(view->width(), map->Scroll->viewport()->width());
+
+        auto turn = [&](int notches, double atSample) {
+            const QPointF at(view->XOf(atSample), view->LaneRect(1).center().y());
+            QWheelEvent wheel(at, view->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view, &wheel);
+            // The time under the pointer stays where it was on the screen.
+            const int onScreen =
+                static_cast<int>(at.x()) - map->Scroll->horizontalScrollBar()->value();
+            return onScreen;
+        };
+        const double sample = 30 * 44100.0;
+        const int before = static_cast<int>(view->XOf(sample));
+        turn(4, sample);
+        QVERIFY(map->Zoom() > 2.4 && map->Zoom() < 2.5);
+        QVERIFY(view->width() > 2 * map->Scroll->viewport()->width());
+        const int after =
+            static_cast<int>(view->XOf(sample)) - map->Scroll->horizontalScrollBar()->value();
+        QVERIFY2(std::abs(after - before) <= 2,
+                 qPrintable(QString("%1 %2").arg(before).arg(after)));
+        turn(-20, sample); // never smaller than the whole song
+        QCOMPARE(map->Zoom(), 1.0);
+        QCOMPARE(view->width(), map->Scroll->viewport()->width());
+    }
+
+    void anOpenMapFollowsTheChosenSong() {
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        SelectSong("NOLIST");
+        QCOMPARE(map->Header->text(), QStringLiteral("NOLIST    This drive isn't ZT-6."));
+        QCOMPARE(map->View->Map().Length(), 0u);
+        SelectSong("SESSION");
+        QCOMPARE(map->View->Map().song, std::string("SESSION"));
+        QVERIFY(msgs.texts.empty());
+    }
+
+    void unreadableListIsShownAndNoMapOpens() {
+        SelectSong("NOLIST");
+        QCOMPARE(th::OpenSongMap(*form), nullptr);
+        QCOMPARE(msgs.texts, std::vector<std::string>{"This drive isn't ZT-6."});
+        QVERIFY(!MapWindow());
+    }
+
+    void jsonHasTheDocumentedKeys() {
+        const th::SongMap map = th::ReadSongMap("E:\\SESSION\\SESSION.ADL", "SESSION", 44100);
+        QJsonParseError error;
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray::fromStdString(th::SongMapJson(map)), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonObject top = doc.object();
+        QCOMPARE(Keys(top), Sorted({"song", "sample_rate", "length", "tracks"}));
+        QCOMPARE(top["song"].toString(), QStringLiteral("SESSION"));
+        QCOMPARE(top["length"].toInteger(), 42 * 44100);
+        const QJsonArray tracks = top["tracks"].toArray();
+        QCOMPARE(tracks.size(), 8);
+        int events = 0;
+        for (int i = 0; i < 8; ++i) {
+            const QJsonObject t = tracks[i].toObject();
+            QCOMPARE(Keys(t), Sorted({"track", "end", "end_time", "events", "plays"}));
+            QCOMPARE(t["track"].toInt(), i + 1);
+            for (const QJsonValue e : t["events"].toArray()) {
+                ++events;
+                QCOMPARE(Keys(e.toObject()),
+                         Sorted({"row", "entry", "kind", "file", "source_in", "source_in_tc",
+                                 "dest_in", "dest_in_tc", "dest_out", "dest_out_tc", "played"}));
+                QCOMPARE(e["file"].isNull(), e["kind"].toString() == "silence");
+            }
+            for (const QJsonValue p : t["plays"].toArray())
+                QCOMPARE(Keys(p.toObject()), Sorted({"start", "end", "start_time", "end_time",
+                                                     "row", "entry", "kind", "file", "source_at"}));
+        }
+        QCOMPARE(events, 14);
+        const QJsonObject tr5 = tracks[4].toObject();
+        QCOMPARE(tr5["end"].toInteger(), 34 * 44100); // cut short by the silence after it
+        QCOMPARE(tr5["end_time"].toString(), QStringLiteral("0:00:34.000"));
+    }
+
+    // Names straight from a card: a non-UTF-8 byte and XML's special characters.
+    void textFormsStayParseableWithOddNames() {
+        th::SongEventTable table;
+        table.EventCount = 2;
+        for (int r = 1; r <= 2; ++r) {
+            th::SongEvent& e = table.Row(r);
+            e.EditKind = "(Cut)";
+            e.DestChannel = r;
+            e.SourceFile = r == 1 ? "\x82\xa0<&\">.wav" : "tab\there.wav";
+            e.SourceIn = e.DestIn = At(0);
+            e.DestOut = At(60);
+        }
+        const th::SongMap map = th::BuildSongMap(table, "S\x93ONG", 44100);
+
+        QJsonParseError error;
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray::fromStdString(th::SongMapJson(map)), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(doc["tracks"][0]["events"][0]["file"].toString(),
+                 QString::fromLatin1("\x82\xa0<&\">.wav"));
+        QCOMPARE(doc["tracks"][1]["plays"][0]["file"].toString(), QStringLiteral("tab\there.wav"));
+
+        QXmlStreamReader xml(QByteArray::fromStdString(th::SongMapSvg(map)));
+        int lanes = 0, labels = 0;
+        QStringList rootAttributes;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.name() == QLatin1String("svg"))
+                rootAttributes << xml.namespaceUri().toString();
+            if (xml.name() == QLatin1String("g") &&
+                xml.attributes().value("class") == QLatin1String("lane"))
+                ++lanes;
+            if (xml.name() == QLatin1String("text") &&
+                xml.readElementText() == QString::fromLatin1("\x82\xa0<&\">.wav"))
+                ++labels;
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(rootAttributes, QStringList{"http://www.w3.org/2000/svg"});
+        QCOMPARE(lanes, 8);
+        QCOMPARE(labels, 1);
+    }
+};
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    th::TApplication app(argc, argv);
+    SongMapWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "SongMapWindowTest.moc"
