@@ -39,12 +39,13 @@ songs=$("$cli" songs --drive "$tmp/card" | cut -f1 | tr '\n' ',')
 mkdir -p "$tmp/takes" "$tmp/tapes" "$tmp/with space"
 cd "$tmp"
 
-expect "commands" "tc,drives,songs,import,export,demo-card,--help,--version" trackhaul-cli ""
+expect "commands" "tc,drives,songs,import,export,show,demo-card,--help,--version" trackhaul-cli ""
 expect "command prefix" "import" trackhaul-cli im
-expect "import options" "--drive,--song,--to,--tracks,--yes" trackhaul-cli import --
+expect "import options" "--drive,--song,--all,--to,--tracks,--yes" trackhaul-cli import --
 expect "export options" "--from" trackhaul-cli export --drive card --f
 expect "tc options" "--samples,--rate,--fps,--drop" trackhaul-cli tc --
 expect "songs options" "--drive" trackhaul-cli songs ""
+expect "show options" "--drive,--song,--json,--svg" trackhaul-cli show --
 expect "drives has none" "" trackhaul-cli drives --
 expect "rates" "22050,44100,48000" trackhaul-cli tc --samples 1 --rate ""
 expect "frame rates" "24,25,29,30" trackhaul-cli tc --fps ""
