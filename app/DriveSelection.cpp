@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <set>
 #include <vector>
 
 namespace th {
@@ -42,6 +43,89 @@ void TMAIN_FORM::AddDriveEntry(const QString& text, int imageIndex) {
         imageIndex >= 0 && imageIndex < TreeImage.size() ? TreeImage[imageIndex] : QIcon();
     Z2PComboDrive->addItem(icon, text);
     P2ZComboDrive->addItem(icon, text);
+}
+
+void TMAIN_FORM::PollDrives() {
+    if (running_ != Transfer::None)
+        return;
+    platform::RescanVolumes();
+    std::vector<std::string> roots;
+    std::vector<std::string> devices;
+    std::set<std::string> texts;
+    {
+        platform::ErrorModeGuard quiet;
+        roots = platform::LogicalDriveStrings();
+        for (const std::string& rootPath : roots) {
+            const std::string text = DriveText(rootPath);
+            texts.insert(text);
+            if (platform::IsDeviceDrive(rootPath))
+                devices.push_back(text);
+        }
+    }
+    // The tree's drive level: drives that went leave, new ones come in.
+    if (QTreeWidgetItem* root = TreeView->topLevelItem(0)) {
+        std::set<std::string> shown;
+        for (int i = root->childCount() - 1; i >= 0; --i) {
+            const std::string name = RawName(root->child(i));
+            if (texts.count(name))
+                shown.insert(name);
+            else
+                delete root->takeChild(i);
+        }
+        bool added = false;
+        for (const std::string& rootPath : roots) {
+            const std::string text = DriveText(rootPath);
+            if (!shown.count(text)) {
+                AddDriveNode(root, rootPath);
+                added = true;
+            }
+        }
+        if (added)
+            SortTree();
+    }
+    ShowDriveList(devices);
+}
+
+void TMAIN_FORM::ShowDriveList(const std::vector<std::string>& drives) {
+    QStringList wanted;
+    for (const std::string& d : drives)
+        wanted << Q(d);
+    QStringList shown;
+    for (int i = 0; i < Z2PComboDrive->count(); ++i)
+        shown << Z2PComboDrive->itemText(i);
+    if (wanted == shown)
+        return;
+
+    const QString chosen = Z2PComboDrive->currentText();
+    Z2PComboDrive->clear();
+    P2ZComboDrive->clear();
+    QTreeWidgetItem* root = TreeView->topLevelItem(0);
+    for (const QString& drive : wanted) {
+        int image = -1;
+        for (int i = 0; root && i < root->childCount(); ++i)
+            if (root->child(i)->text(0) == drive)
+                image = root->child(i)->data(0, kImageRole).toInt();
+        AddDriveEntry(drive, image);
+    }
+    const int kept = chosen.isEmpty() ? -1 : Z2PComboDrive->findText(chosen);
+    if (kept >= 0) {
+        Z2PComboDrive->setCurrentIndex(kept);
+        P2ZComboDrive->setCurrentIndex(kept);
+        return;
+    }
+    Z2PComboDrive->setCurrentIndex(-1);
+    P2ZComboDrive->setCurrentIndex(-1);
+    Z2PComboName->clear();
+    P2ZComboName->clear();
+    if (!chosen.isEmpty()) {
+        // The chosen card has gone: its songs go with it, as for a drive without songs.
+        LoadSongList(S(chosen));
+    } else if (Z2PComboDrive->count() > 0) {
+        // The first card since the start: chosen as at the start.
+        Z2PComboDrive->setCurrentIndex(0);
+        P2ZComboDrive->setCurrentIndex(0);
+        LoadSongList(S(Z2PComboDrive->itemText(0)));
+    }
 }
 
 void TMAIN_FORM::ShowSongInfo() {

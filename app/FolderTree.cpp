@@ -45,6 +45,7 @@ void TMAIN_FORM::RefreshNodeIcon(QTreeWidgetItem* node) {
 
 bool TMAIN_FORM::BuildFolderTree() {
     auto* root = new TTreeNode(TreeView, QStringList{QStringLiteral("MyComputers")});
+    SetRawName(root, "MyComputers");
     const int image = LoadComputerIcon();
     root->setData(0, kImageRole, image);
     root->setData(0, kSelectedImageRole, image);
@@ -69,22 +70,25 @@ int TMAIN_FORM::AddShellIcon(const std::string&, bool drive) {
     return static_cast<int>(TreeImage.size()) - 1;
 }
 
+QTreeWidgetItem* TMAIN_FORM::AddDriveNode(QTreeWidgetItem* root, const std::string& rootPath) {
+    const std::string text = DriveText(rootPath);
+    auto* node = new TTreeNode(root, QStringList{Q(text)});
+    SetRawName(node, text);
+    const int image = AddShellIcon(rootPath, true);
+    node->setData(0, kImageRole, image);
+    node->setData(0, kSelectedImageRole, image);
+    RefreshNodeIcon(node);
+    node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+    return node;
+}
+
 void TMAIN_FORM::AddDriveNodes(QTreeWidgetItem* root) {
     {
         platform::ErrorModeGuard quiet;
         for (const std::string& rootPath : platform::LogicalDriveStrings()) {
-            std::string text;
-            for (char c : rootPath)
-                if (c != '\\')
-                    text += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            auto* node = new TTreeNode(root, QStringList{Q(text)});
-            const int image = AddShellIcon(rootPath, true);
-            node->setData(0, kImageRole, image);
-            node->setData(0, kSelectedImageRole, image);
-            RefreshNodeIcon(node);
-            node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+            QTreeWidgetItem* node = AddDriveNode(root, rootPath);
             if (platform::IsDeviceDrive(rootPath))
-                AddDriveEntry(Q(text), image);
+                AddDriveEntry(node->text(0), node->data(0, kImageRole).toInt());
         }
     }
     SortTree();
@@ -97,13 +101,13 @@ void TMAIN_FORM::SortTree() {
 std::string TMAIN_FORM::NodePath(const QTreeWidgetItem* node) {
     if (!node)
         return {};
-    const std::string text = S(node->text(0));
+    const std::string text = RawName(node);
     if (text.empty() || text == "MyComputers")
         return {};
     std::vector<std::string> parts;
     if (Level(node) > 1) {
         for (const QTreeWidgetItem* p = node->parent(); p && p->parent(); p = p->parent())
-            parts.push_back(S(p->text(0)) + "\\");
+            parts.push_back(RawName(p) + "\\");
     }
     std::string path;
     for (auto it = parts.rbegin(); it != parts.rend(); ++it)
@@ -118,6 +122,7 @@ bool TMAIN_FORM::AddFolderNodes(QTreeWidgetItem* node, const std::string& path) 
             (e.attributes & platform::AttrHidden))
             continue;
         auto* child = new TTreeNode(node, QStringList{Q(e.name)});
+        SetRawName(child, e.name);
         const int image = AddShellIcon(path + "\\" + e.name + "\\");
         child->setData(0, kImageRole, image);
         child->setData(0, kSelectedImageRole, image);
@@ -134,10 +139,8 @@ bool TMAIN_FORM::AddFolderNodes(QTreeWidgetItem* node, const std::string& path) 
 }
 
 bool TMAIN_FORM::HasSubfolder(const std::string& path) {
-    for (const platform::DirEntry& e : platform::ListDirectory(path + "\\*.*"))
-        if (!IsDotEntry(e.name) && (e.attributes & platform::AttrDirectory))
-            return true;
-    return false;
+    // Stops at the first subfolder; a folder of many files costs no look-up per file.
+    return platform::HasSubdirectory(path);
 }
 
 int TMAIN_FORM::CountFolders(const std::string& path) {
@@ -151,7 +154,7 @@ int TMAIN_FORM::CountFolders(const std::string& path) {
 
 bool TMAIN_FORM::ChildFoldersExist(const std::string& path, const QTreeWidgetItem* node) {
     for (int i = 0; i < node->childCount(); ++i)
-        if (!platform::DirectoryExists(path + "\\" + S(node->child(i)->text(0))))
+        if (!platform::DirectoryExists(path + "\\" + RawName(node->child(i))))
             return false;
     return true;
 }
@@ -189,7 +192,7 @@ void TMAIN_FORM::SelectFolder(const std::string& folder) {
         QTreeWidgetItem* parent = current->parent();
         QTreeWidgetItem* found = nullptr;
         for (int i = parent->indexOfChild(current); i < parent->childCount(); ++i) {
-            if (SameIgnoringCase(S(parent->child(i)->text(0)), component)) {
+            if (SameIgnoringCase(RawName(parent->child(i)), component)) {
                 found = parent->child(i);
                 break;
             }
@@ -198,8 +201,13 @@ void TMAIN_FORM::SelectFolder(const std::string& folder) {
             return;
         if (!component.empty()) {
             found->setExpanded(true);
-            if (!rest.empty())
-                current = NextInTree(found);
+            if (!rest.empty()) {
+                // The next component is looked for among the found folder's own subfolders
+                // only: a folder without any ends the walk, nothing new is selected.
+                if (found->childCount() == 0)
+                    return;
+                current = found->child(0);
+            }
         }
         if (rest.empty()) {
             TreeView->setCurrentItem(found);
@@ -257,6 +265,7 @@ void TMAIN_FORM::TreeViewChange(QTreeWidgetItem* node) {
             row->setIcon(0, icon);
             ListView->addTopLevelItem(row);
         }
+        ListView->sortItems(0, Qt::AscendingOrder);
     }
     UpdateExportTracks(Sel, path);
     for (std::size_t i = 0; i < 8; ++i)

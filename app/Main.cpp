@@ -12,19 +12,28 @@
 #include "Version.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSvgRenderer>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <algorithm>
 #include <cctype>
@@ -32,6 +41,23 @@
 #include <vector>
 
 namespace th {
+
+QIcon ProgramIcon() {
+    // Rendered here rather than left to an icon plug-in, so the icon shows wherever Qt runs.
+    QSvgRenderer svg(QStringLiteral(":/icons/org.trackhaul.Trackhaul.svg"));
+    QIcon icon;
+    if (!svg.isValid())
+        return icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        svg.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
 
 bool TTreeNode::operator<(const QTreeWidgetItem& other) const {
     const QString a = text(0);
@@ -59,9 +85,23 @@ TMAIN_FORM::TMAIN_FORM(UserMessages& messages, QWidget* parent)
         ListView->setFont(font);
     }
     TransferStarted = false;
-    PageControl1->setTabVisible(PageControl1->indexOf(TabSheet3), false);
+    // Nothing shows the check page: its tab is hidden and disabled, so Ctrl+Tab, the arrow
+    // keys and the mouse wheel pass it by. Its own widgets stay enabled.
+    const int checkPage = PageControl1->indexOf(TabSheet3);
+    PageControl1->setTabVisible(checkPage, false);
+    PageControl1->setTabEnabled(checkPage, false);
+    TabSheet3->setEnabled(true);
 
     Guarded([this] { FormCreate(); });
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    DriveTimer = new QTimer(this);
+    DriveTimer->setObjectName("DriveTimer");
+    DriveTimer->setInterval(1000);
+    connect(DriveTimer, &QTimer::timeout, this, [this] { Guarded([this] { PollDrives(); }); });
+    DriveTimer->start();
 }
 
 TMAIN_FORM::~TMAIN_FORM() {
@@ -83,6 +123,7 @@ TWAVE_FORM* TMAIN_FORM::CreateWaveForm() {
 void TMAIN_FORM::BuildWidgets() {
     setObjectName("MAIN_FORM");
     setWindowTitle(QStringLiteral("Trackhaul -Version %1-").arg(QLatin1String(kVersion)));
+    setWindowIcon(ProgramIcon());
     setFixedSize(607, 383);
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(12);
@@ -186,8 +227,9 @@ void TMAIN_FORM::BuildWidgets() {
         ListView->headerItem()->setTextAlignment(i, (i == 0 ? Qt::AlignLeft : Qt::AlignRight) |
                                                         Qt::AlignVCenter);
     }
-    ListView->setSortingEnabled(true);
-    ListView->sortByColumn(0, Qt::AscendingOrder);
+    // The rows are kept sorted by name (TreeViewChange); the header only names the columns.
+    ListView->header()->setSectionsClickable(false);
+    ListView->header()->setSortIndicatorShown(false);
     setTabOrder(P2ZBtnConv, P2ZComboDrive);
     setTabOrder(P2ZComboDrive, P2ZComboName);
     setTabOrder(P2ZComboName, P2ZTr[0]);
@@ -239,8 +281,15 @@ void TMAIN_FORM::BuildWidgets() {
             [this] { Guarded([this] { P2ZBtnConvClick(); }); });
     connect(z2p, &QPushButton::clicked, this, [this] { Guarded([this] { z2pClick(); }); });
     connect(p2z, &QPushButton::clicked, this, [this] { Guarded([this] { p2zClick(); }); });
-    connect(PageControl1, &QTabWidget::currentChanged, this,
-            [this](int) { Guarded([this] { PageControl1Change(); }); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        // Should anything still reach the check page, the tab shown before comes back.
+        if (PageControl1->widget(index) == TabSheet3) {
+            PageControl1->setCurrentIndex(shownTab_);
+            return;
+        }
+        shownTab_ = index;
+        Guarded([this] { PageControl1Change(); });
+    });
     connect(TreeView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
                 if (current)
@@ -250,7 +299,35 @@ void TMAIN_FORM::BuildWidgets() {
             [this](QTreeWidgetItem* node) { Guarded([this, node] { TreeViewExpanding(node); }); });
 }
 
+bool TMAIN_FORM::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::Show:
+        if (QWindow* window = windowHandle())
+            window->installEventFilter(this); // its expose events
+        break;
+    case QEvent::WindowActivate:
+        Guarded([this] { FormPaint(); });
+        break;
+    case QEvent::WindowStateChange:
+        if ((static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized) &&
+            !(windowState() & Qt::WindowMinimized))
+            Guarded([this] { FormPaint(); });
+        break;
+    default:
+        break;
+    }
+    return handled;
+}
+
 bool TMAIN_FORM::eventFilter(QObject* watched, QEvent* event) {
+    // The window comes back on screen (uncovered, restored, back on its desktop).
+    if (watched == windowHandle() && event->type() == QEvent::Expose) {
+        const bool exposed = windowHandle()->isExposed();
+        if (exposed && !wasExposed_)
+            Guarded([this] { FormPaint(); });
+        wasExposed_ = exposed;
+    }
     // The list view is aligned to the top of its page, the memo to the bottom of its own.
     if (event->type() == QEvent::Resize) {
         if (watched == TabSheet2)
@@ -301,11 +378,9 @@ void TMAIN_FORM::FormCreate() {
     }
 }
 
-void TMAIN_FORM::paintEvent(QPaintEvent*) {
-    Guarded([this] { FormPaint(); });
-}
-
 void TMAIN_FORM::FormPaint() {
+    // Runs when the window itself is shown again (restored, uncovered, activated), never on
+    // the repaint of a control: that would take the focus from the control being used.
     if (!TransferStarted)
         return;
     if (PageControl1->currentWidget() == TabSheet1)
@@ -314,16 +389,37 @@ void TMAIN_FORM::FormPaint() {
         P2ZComboName->setFocus();
 }
 
+void TMAIN_FORM::closeEvent(QCloseEvent* event) {
+    if (running_ == Transfer::None) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // The window closes once the transfer is over. An import stops as at its Cancel button
+    // and asks and says nothing more; an export, which can't be cancelled, runs to its end.
+    closeRequested_ = true;
+    if (running_ == Transfer::Import && WAVE_FORM) {
+        WAVE_FORM->BTN_CancelClick();
+        WAVE_FORM->Quiet = true;
+    }
+    event->ignore();
+}
+
 void TMAIN_FORM::PageControl1Change() {
     if (QTreeWidgetItem* node = TreeView->currentItem())
         TreeViewChange(node);
 }
 
-void TMAIN_FORM::PrepareTransfer(QComboBox* driveCombo) {
+bool TMAIN_FORM::PrepareTransfer(QComboBox* driveCombo) {
     CreateWaveForm();
     TransferStarted = true;
+    // Without a folder the import would write into the file system's root.
+    const std::string folder = NodePath(TreeView->currentItem());
+    if (folder.empty()) {
+        messages_.Message("Select a folder!");
+        return false;
+    }
     Sel.DriveRoot = S(driveCombo->currentText());
-    Sel.DestFolder = NodePath(TreeView->currentItem());
+    Sel.DestFolder = folder;
     WAVE_FORM->SetMin(0);
     WAVE_FORM->SetPosition(WAVE_FORM->Min());
     WAVE_FORM->SetMax(WAVE_FORM->Min());
@@ -331,6 +427,7 @@ void TMAIN_FORM::PrepareTransfer(QComboBox* driveCombo) {
         Sel.ImportTicked[i] = Z2PTr[i]->isChecked();
         Sel.ExportTicked[i] = P2ZTr[i]->isChecked();
     }
+    return true;
 }
 
 void TMAIN_FORM::LockForTransfer(bool locked) {
@@ -338,32 +435,57 @@ void TMAIN_FORM::LockForTransfer(bool locked) {
     PageControl1->setEnabled(!locked);
 }
 
-void TMAIN_FORM::Z2PBtnConvClick() {
-    PrepareTransfer(Z2PComboDrive);
-    bool done = false;
-    try {
-        LockForTransfer(true);
-        AtExit unlock([this] { LockForTransfer(false); });
-        done = ImportJob->RunImport();
-    } catch (...) {
-        WAVE_FORM->CloseProgress();
-        throw;
+void TMAIN_FORM::RunTransfer(Transfer kind, const std::function<void()>& work) {
+    running_ = kind;
+    closeRequested_ = false;
+    WAVE_FORM->Quiet = false;
+    DriveTimer->stop();
+    LockForTransfer(true);
+    {
+        AtExit over([this] {
+            LockForTransfer(false);
+            running_ = Transfer::None;
+            DriveTimer->start();
+        });
+        work();
     }
-    if (done)
-        messages_.Message("Complete!");
-    WAVE_FORM->CloseProgress();
+    if (closeRequested_)
+        close();
+}
+
+void TMAIN_FORM::Z2PBtnConvClick() {
+    if (!PrepareTransfer(Z2PComboDrive))
+        return;
+    RunTransfer(Transfer::Import, [this] {
+        bool done = false;
+        try {
+            done = ImportJob->RunImport();
+        } catch (...) {
+            WAVE_FORM->CloseProgress();
+            throw;
+        }
+        if (done && !closeRequested_)
+            messages_.Message("Complete!");
+        WAVE_FORM->CloseProgress();
+    });
 }
 
 void TMAIN_FORM::P2ZBtnConvClick() {
-    PrepareTransfer(P2ZComboDrive);
-    LockForTransfer(true);
-    // The run re-enables the import controls through the selection: show them whatever happens.
-    AtExit unlock([this] {
-        LockForTransfer(false);
-        SetTransferEnabled(Sel.TransferEnabled);
+    if (!PrepareTransfer(P2ZComboDrive))
+        return;
+    RunTransfer(Transfer::Export, [this] {
+        // The run re-enables the import controls through the selection: show them whatever
+        // happens.
+        AtExit show([this] { SetTransferEnabled(Sel.TransferEnabled); });
+        // Cancel stays disabled for the whole run: an export can't be cancelled.
+        RunExportFromButton(*ExportJob, *WAVE_FORM, [this] {
+            // Input held back during the copy reaches the still locked window now: clicks go
+            // nowhere, a close of the window is taken note of.
+            QCoreApplication::processEvents();
+            if (!closeRequested_)
+                messages_.Message("Complete!");
+        });
     });
-    // Cancel stays disabled for the whole run: an export can't be cancelled.
-    RunExportFromButton(*ExportJob, *WAVE_FORM, [this] { messages_.Message("Complete!"); });
 }
 
 void TMAIN_FORM::z2pClick() {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -25,9 +26,13 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class QTreeWidget;
 
 namespace th {
+
+// The program's own icon, drawn from the SVG in the program's resources.
+QIcon ProgramIcon();
 
 // A tree or list item that sorts by its text ignoring case, then by the exact text.
 class TTreeNode : public QTreeWidgetItem {
@@ -110,6 +115,11 @@ public:
     void TreeViewExpanding(QTreeWidgetItem* node);
 
     // --- Drive and song selection --------------------------------------------------------
+    // Re-reads the system's volumes and brings both drive combos and the tree's drive level up
+    // to date: a card plugged in appears, a card removed leaves. Runs every second from
+    // DriveTimer, never while a transfer runs.
+    void PollDrives();
+    QTimer* DriveTimer;
     void LoadSongList(const std::string& drive);
     void SetTransferEnabled(bool flag);
     void AddDriveEntry(const QString& text, int imageIndex);
@@ -135,9 +145,13 @@ public:
     // The standard exception display: the error's text in a message box; the program goes on.
     void ShowException(const std::string& text);
 
+    enum class Transfer { None, Import, Export };
+    Transfer Running() const { return running_; }
+
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildWidgets();
@@ -147,12 +161,23 @@ private:
     void ShowSongList();
     void ShowSongInfo();
     // Steps 1 to 4 of both transfer buttons: drive, folder, bar at 0, the ticked tracks.
-    void PrepareTransfer(QComboBox* driveCombo);
+    // False, after saying so, when no folder is selected.
+    bool PrepareTransfer(QComboBox* driveCombo);
+    // Runs a transfer button's work with the window locked; a close of the window asked for
+    // meanwhile is carried out when it is over.
+    void RunTransfer(Transfer kind, const std::function<void()>& work);
     // Locks the window's controls while a transfer runs (the progress dialog stays live).
     void LockForTransfer(bool locked);
     void RefreshNodeIcon(QTreeWidgetItem* node);
+    QTreeWidgetItem* AddDriveNode(QTreeWidgetItem* root, const std::string& rootPath);
+    // Both drive combos from the device drives in `drives` ("E:"), keeping the chosen one.
+    void ShowDriveList(const std::vector<std::string>& drives);
 
     UserMessages& messages_;
+    Transfer running_ = Transfer::None;
+    bool closeRequested_ = false;
+    bool wasExposed_ = false;
+    int shownTab_ = 0;
 };
 
 } // namespace th

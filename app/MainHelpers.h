@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers shared by the main window's source files: text conversion between the
 // program's byte strings and Qt, tree navigation, and a scope guard.
+#include <QByteArray>
+#include <QFile>
 #include <QFileIconProvider>
 #include <QString>
 #include <QTreeWidgetItem>
@@ -14,6 +16,8 @@ namespace th {
 
 inline constexpr int kImageRole = Qt::UserRole;
 inline constexpr int kSelectedImageRole = Qt::UserRole + 1;
+// A tree node's name as the file system gives it (bytes); its text is only for display.
+inline constexpr int kRawNameRole = Qt::UserRole + 2;
 
 // Runs `fn` when the scope ends, also when an error leaves it.
 template <typename F> class AtExit {
@@ -27,11 +31,22 @@ private:
     F fn_;
 };
 
+// Names and paths are shown the way the system decodes file names; a name that does not decode
+// cleanly is shown with replacement characters, so file operations use the bytes themselves
+// (kRawNameRole), never a text turned back into bytes.
 inline QString Q(const std::string& text) {
-    return QString::fromStdString(text);
+    return QFile::decodeName(QByteArray::fromStdString(text));
 }
 inline std::string S(const QString& text) {
-    return text.toStdString();
+    return QFile::encodeName(text).toStdString();
+}
+
+inline void SetRawName(QTreeWidgetItem* node, const std::string& name) {
+    node->setData(0, kRawNameRole, QByteArray::fromStdString(name));
+}
+inline std::string RawName(const QTreeWidgetItem* node) {
+    const QVariant raw = node->data(0, kRawNameRole);
+    return raw.isValid() ? raw.toByteArray().toStdString() : S(node->text(0));
 }
 
 inline int Level(const QTreeWidgetItem* node) {
@@ -48,24 +63,17 @@ inline bool SameIgnoringCase(const std::string& a, const std::string& b) {
            });
 }
 
-inline bool IsDotEntry(const std::string& name) {
-    return name == "." || name == "..";
+// A drive's text: its root path without backslashes, upper-cased ("e:\\" -> "E:").
+inline std::string DriveText(const std::string& rootPath) {
+    std::string text;
+    for (char c : rootPath)
+        if (c != '\\')
+            text += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
-// The node after `node` in tree order: its first child, else its next sibling, else the
-// next sibling of the nearest ancestor that has one.
-inline QTreeWidgetItem* NextInTree(QTreeWidgetItem* node) {
-    if (node->childCount() > 0)
-        return node->child(0);
-    for (QTreeWidgetItem* n = node; n; n = n->parent()) {
-        QTreeWidgetItem* parent = n->parent();
-        if (!parent)
-            return nullptr;
-        const int i = parent->indexOfChild(n);
-        if (i + 1 < parent->childCount())
-            return parent->child(i + 1);
-    }
-    return nullptr;
+inline bool IsDotEntry(const std::string& name) {
+    return name == "." || name == "..";
 }
 
 inline QFileIconProvider& IconProvider() {

@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 
 #include <algorithm>
 #include <climits>
@@ -23,16 +25,30 @@ QString DisplayText(const std::string& text) {
 }
 
 QMessageBox::StandardButton ShowBox(const std::string& text, QMessageBox::StandardButtons buttons) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kCaption), DisplayText(text), buttons,
-                    QApplication::activeWindow());
-    // The progress dialog stays on top; its questions must not hide behind it.
-    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    if (buttons & QMessageBox::Cancel)
-        box.setDefaultButton(QMessageBox::Ok);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    const std::unique_ptr<QMessageBox> box =
+        MakeMessageBox(text, buttons, QApplication::activeWindow());
+    return static_cast<QMessageBox::StandardButton>(box->exec());
 }
 
 } // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text,
+                                            QMessageBox::StandardButtons buttons, QWidget* parent) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QString::fromLatin1(kCaption),
+                                             DisplayText(text), buttons, parent);
+    // A title bar with the close box only. The progress dialog stays on top; its questions
+    // must not hide behind it.
+    box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    // The box sizes itself to its text; a short text would cut the caption short.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(
+            new QSpacerItem(kMessageBoxMinWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    if (buttons & QMessageBox::Cancel)
+        box->setDefaultButton(QMessageBox::Ok);
+    return box;
+}
 
 bool MessageBoxes::Ask(const std::string& text) {
     return ShowBox(text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
@@ -93,6 +109,7 @@ void TWAVE_FORM::ShowProgress() {
         show();
     }
     raise();
+    PaintNow(true);
 }
 
 void TWAVE_FORM::CloseProgress() {
@@ -103,6 +120,7 @@ void TWAVE_FORM::SetLabel(const std::string& text) {
     Label1->setText(QString::fromStdString(text));
     Label1->adjustSize();
     Label1->repaint();
+    PaintNow(true);
 }
 
 void TWAVE_FORM::SetMin(std::uint32_t value) {
@@ -118,6 +136,16 @@ void TWAVE_FORM::SetMax(std::uint32_t value) {
 void TWAVE_FORM::SetPosition(std::uint32_t value) {
     pos_ = value;
     UpdateBar();
+    PaintNow(false);
+}
+
+void TWAVE_FORM::PaintNow(bool force) {
+    if (!isVisible() || (!force && lastPaint_.isValid() && lastPaint_.elapsed() < kPaintInterval))
+        return;
+    lastPaint_.start();
+    // Expose and update requests of the dialog (and of the window under a box that has just
+    // closed) are handled here; clicks, keys and close requests wait in the queue.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TWAVE_FORM::SetCancelEnabled(bool enabled) {

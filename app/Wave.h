@@ -8,9 +8,12 @@
 #include "transfer/TransferUi.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QMessageBox>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -28,6 +31,14 @@ public:
     // OK only.
     virtual void Message(const std::string& text) = 0;
 };
+
+// The least width of a message box: its caption shows in full above a short text.
+inline constexpr int kMessageBoxMinWidth = 280;
+
+// A message box as MessageBoxes shows it: caption "Trackhaul", no minimise or maximise button,
+// kept above the progress dialog, never narrower than kMessageBoxMinWidth.
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text,
+                                            QMessageBox::StandardButtons buttons, QWidget* parent);
 
 // The real message boxes (QMessageBox), kept above the progress dialog.
 class MessageBoxes : public UserMessages {
@@ -53,13 +64,19 @@ public:
 
     // Runs on every ProcessMessages, after the pending events (tests press Cancel here).
     std::function<void()> OnProcessMessages;
+    // Set when the main window is closed under an import: every question is answered Cancel
+    // and messages are not shown, so the program can end.
+    bool Quiet = false;
 
     void FormShow();
     void BTN_CancelClick();
 
     // TransferUi
-    bool Ask(const std::string& text) override { return messages_.Ask(text); }
-    void Message(const std::string& text) override { messages_.Message(text); }
+    bool Ask(const std::string& text) override { return !Quiet && messages_.Ask(text); }
+    void Message(const std::string& text) override {
+        if (!Quiet)
+            messages_.Message(text);
+    }
     void ShowProgress() override;
     void CloseProgress() override;
     void SetLabel(const std::string& text) override;
@@ -85,6 +102,12 @@ private:
     // QProgressBar holds int: byte counts are shifted right until the maximum fits.
     void UpdateBar();
     void CentreOnScreen();
+    // Brings the dialog's pixels up to date while a transfer runs, also one (the export) that
+    // processes no window messages: window-system and paint events are handled, user input
+    // is held back. Unless forced, at most every kPaintInterval milliseconds.
+    void PaintNow(bool force);
+    static constexpr int kPaintInterval = 50;
+    QElapsedTimer lastPaint_;
 
     UserMessages& messages_;
     std::uint32_t min_ = 0;

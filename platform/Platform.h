@@ -49,6 +49,8 @@ std::vector<std::string> LogicalDriveStrings();
 DriveType GetDriveType(const std::string& rootPath);
 // The device drive test: removable, and the root is not "A:\\".
 bool IsDeviceDrive(const std::string& rootPath);
+// Reads the system's volumes again, so media mounted or removed since show up or go.
+void RescanVolumes();
 // Bytes available to the caller on the volume holding `path` ("E:" or any path on it).
 std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path);
 // Presents a native folder as a removable drive ("E:" -> "/media/card-copy"). Replaces an
@@ -85,6 +87,9 @@ std::string DisplayPath(const std::string& path);
 // included and first, the others in the file system's order. Empty when the folder can't be
 // read.
 std::vector<DirEntry> ListDirectory(const std::string& pattern);
+
+// True at the first subfolder of `path` (hidden ones count), without looking at every file.
+bool HasSubdirectory(const std::string& path);
 
 bool FileExists(const std::string& path);      // exists and is not a directory
 bool DirectoryExists(const std::string& path); // exists and is a directory

@@ -43,27 +43,29 @@ std::string TrimTrailingSlashes(std::string p) {
     return p;
 }
 
-// The system's volumes, scanned once on first use.
-const VolumeTable& ScannedVolumes() {
-    static const VolumeTable table = [] {
-        VolumeTable t;
-        t['C'] = {"/", DriveType::Fixed};
-        char next = 'D';
-        for (const std::string& point :
-             mounts::RemovableMountPoints("/proc/self/mountinfo", "/sys")) {
-            if (next > 'Z')
-                break;
-            t[next++] = {point, DriveType::Removable};
-        }
-        return t;
-    }();
+// The system's volumes: "C:" and the removable media mounted now.
+VolumeTable ScanVolumes() {
+    VolumeTable t;
+    t['C'] = {"/", DriveType::Fixed};
+    char next = 'D';
+    for (const std::string& point : mounts::RemovableMountPoints("/proc/self/mountinfo", "/sys")) {
+        if (next > 'Z')
+            break;
+        t[next++] = {point, DriveType::Removable};
+    }
+    return t;
+}
+
+// The volumes as last scanned (first use, then RescanVolumes); guarded by MappingMutex.
+VolumeTable& ScannedTable() {
+    static VolumeTable table = ScanVolumes();
     return table;
 }
 
 // The scanned volumes with the mapped folders laid over them.
 VolumeTable Volumes() {
-    VolumeTable t = ScannedVolumes();
     std::lock_guard<std::mutex> lock(MappingMutex());
+    VolumeTable t = ScannedTable();
     for (const auto& [letter, root] : Mappings())
         t[letter] = {root, DriveType::Removable};
     return t;
@@ -301,6 +303,12 @@ std::vector<std::string> LogicalDriveStrings() {
     return roots;
 }
 
+void RescanVolumes() {
+    VolumeTable fresh = ScanVolumes();
+    std::lock_guard<std::mutex> lock(MappingMutex());
+    ScannedTable() = std::move(fresh);
+}
+
 DriveType GetDriveType(const std::string& rootPath) {
     auto letter = DriveLetter(rootPath);
     if (!letter)
@@ -398,6 +406,36 @@ std::vector<DirEntry> ListDirectory(const std::string& pattern) {
     }
     ::closedir(dir);
     return entries;
+}
+
+bool HasSubdirectory(const std::string& path) {
+    const std::string native = Resolve(path).native;
+    DIR* dir = native.empty() ? nullptr : ::opendir(native.c_str());
+    if (!dir)
+        return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+#ifdef _DIRENT_HAVE_D_TYPE
+        // The entry's type comes with the name; only file systems that don't give it, and
+        // symbolic links (which count by what they point to), need a look-up.
+        if (e->d_type == DT_DIR) {
+            found = true;
+            break;
+        }
+        if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK)
+            continue;
+#endif
+        struct stat st;
+        if (::stat(Join(native, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
 }
 
 bool FileExists(const std::string& path) {

@@ -302,4 +302,15 @@ std::string ToDrivePath(const std::string& nativePath) {
     return {}; // network paths and the like have no drive letter
 }
 
+// The system's drive list is read afresh on every call: nothing to rescan.
+void RescanVolumes() {}
+
+bool HasSubdirectory(const std::string& path) {
+    // The find data carries the attributes: no look-up per entry.
+    for (const DirEntry& e : ListDirectory(path + "\\*.*"))
+        if (e.name != "." && e.name != ".." && (e.attributes & AttrDirectory))
+            return true;
+    return false;
+}
+
 } // namespace platform
