@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPersistentModelIndex>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -184,6 +185,14 @@ void TMAIN_FORM::SelectFolder(const std::string& folder) {
     if (!root || root->childCount() == 0)
         return;
     QTreeWidgetItem* current = root->child(0);
+    // A walk that stops early ends on the node that was selected before it (the expansions
+    // on the way select the nodes they expand, and may rebuild the node selected before).
+    const QPersistentModelIndex before = TreeView->currentIndex();
+    bool reached = false;
+    AtExit restore([&] {
+        if (!reached && before.isValid())
+            TreeView->setCurrentIndex(before);
+    });
     while (current) {
         const std::size_t slash = rest.find('\\');
         const std::string component = rest.substr(0, slash);
@@ -203,7 +212,7 @@ void TMAIN_FORM::SelectFolder(const std::string& folder) {
             found->setExpanded(true);
             if (!rest.empty()) {
                 // The next component is looked for among the found folder's own subfolders
-                // only: a folder without any ends the walk, nothing new is selected.
+                // only: a folder without any ends the walk.
                 if (found->childCount() == 0)
                     return;
                 current = found->child(0);
@@ -211,6 +220,7 @@ void TMAIN_FORM::SelectFolder(const std::string& folder) {
         }
         if (rest.empty()) {
             TreeView->setCurrentItem(found);
+            reached = true;
             return;
         }
     }

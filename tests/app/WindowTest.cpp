@@ -6,8 +6,14 @@
 
 #include "platform/Platform.h"
 #include "transfer/DemoCard.h"
+#include "transfer/P2z.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QFile>
+#include <QScreen>
+#include <QTimer>
+#include <QWheelEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -64,6 +70,19 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// The share of pixels that two pictures of the same size have in common.
+double SameShare(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.isNull())
+        return 0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    qint64 same = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col)
+            same += x.pixel(col, row) == y.pixel(col, row);
+    return double(same) / (double(x.width()) * x.height());
+}
+
 void SavePicture(QWidget* w, const char* name) {
     QDir().mkpath(TRACKHAUL_PICTURES);
     QVERIFY(w->grab().save(QStringLiteral(TRACKHAUL_PICTURES "/%1.png").arg(name)));
@@ -106,25 +125,33 @@ class WindowTest : public QObject {
             e << c->isEnabled();
         return e;
     }
+    void Activate() {
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
+    // Presses Tab until `target` has the focus; false when it never gets it.
+    bool TabTo(QWidget* target) {
+        for (int i = 0; i < 40 && QApplication::focusWidget() != target; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget() == target;
+    }
+    QStringList ListNames() {
+        QStringList names;
+        for (int i = 0; i < form->ListView->topLevelItemCount(); ++i)
+            names << form->ListView->topLevelItem(i)->text(0);
+        return names;
+    }
+    static bool OnScreen() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
     void ShowTab(int index) {
         QTabBar* bar = form->PageControl1->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
         QCOMPARE(form->PageControl1->currentIndex(), index);
     }
 
-    // A folder of track files next to the test program, for the pictures: the tree then
-    // shows the build folder and nothing else of the machine.
-    static fs::path TakesFolder() { return fs::path(TRACKHAUL_PICTURES).parent_path() / "Takes"; }
-
 private slots:
     void initTestCase() {
-        // Made before any window reads the tree.
-        const fs::path takes = TakesFolder();
-        fs::remove_all(takes);
-        fs::create_directories(takes);
-        WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
-        WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
-        WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
+        // Closing the main window in a test must not end the test program.
+        QApplication::setQuitOnLastWindowClosed(false);
     }
 
     void init() {
@@ -248,19 +275,6 @@ private slots:
         QCOMPARE(wave->BTN_Cancel->text(), QStringLiteral("Cancel"));
         QCOMPARE(wave->ProgressBar1->geometry(), QRect(24, 48, 241, 16));
 
-        // Pictures with a folder of track files chosen.
-        const fs::path takes = TakesFolder();
-        form->SelectFolder(Drive(takes));
-        QCOMPARE(th::TMAIN_FORM::NodePath(Current()), Drive(takes));
-        SavePicture(form.get(), "main-import");
-        ShowTab(1);
-        SavePicture(form.get(), "main-export");
-        wave->SetLabel("Track1");
-        wave->SetMax(1000);
-        wave->SetPosition(400);
-        wave->ShowProgress();
-        SavePicture(wave, "progress");
-        wave->CloseProgress();
     }
 
     void songChoiceMovesTheTwin() {
@@ -426,11 +440,6 @@ private slots:
         QCOMPARE(fs::file_size(pc->path() / "tr01.wav"), std::uintmax_t(46 + 3 * 88200));
         QVERIFY(!fs::exists(pc->path() / "tr02.wav"));            // not ticked
         QCOMPARE(wave->Label1->text(), QStringLiteral("Track8")); // every ticked track
-
-        // After a transfer every repaint puts the focus on the visible tab's song combo.
-        form->TreeView->setFocus();
-        form->repaint();
-        QCOMPARE(form->focusWidget(), form->Z2PComboName);
     }
 
     void cancelDuringImport_data() {
@@ -549,6 +558,375 @@ private slots:
         // The tree stays on its root.
         QCOMPARE(bare.TreeView->currentItem(), bare.TreeView->topLevelItem(0));
         QVERIFY(msgs.messages.empty());
+    }
+
+    void manyTransfersInOneLaunch() {
+        // Two imports, an export and an import, with the mouse and then the keyboard; the
+        // focus stays where the user puts it.
+        const fs::path& p = pc->path();
+        form->SelectFolder(Drive(p));
+        Activate();
+        QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
+        QVERIFY(fs::exists(p / "tr02.wav"));
+
+        QTest::mouseClick(form->Z2PTr[1], Qt::LeftButton);
+        QVERIFY(!form->Z2PTr[1]->isChecked());
+        fs::remove(p / "tr02.wav");
+        QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!", "Complete!"}));
+        QCOMPARE(msgs.questions.back(), "Overwrite <" + Drive(p) + "\\tr01.wav> ?");
+        QVERIFY(!fs::exists(p / "tr02.wav"));
+
+        ShowTab(1);
+        for (int n = 1; n < 8; ++n) // only tr01.wav goes to the card
+            QTest::mouseClick(form->P2ZTr[n], Qt::LeftButton);
+        QTest::mouseClick(form->P2ZBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.messages.back(), std::string("Complete!"));
+        QVERIFY(fs::exists(cardE->path() / "SONGA" / "zt60002.wav"));
+
+        // The keyboard: Tab walks the page, Space ticks a box and presses the button.
+        ShowTab(0);
+        Activate();
+        form->TreeView->setFocus();
+        QVERIFY(TabTo(form->Z2PTr[1]));
+        QTest::keyClick(form->Z2PTr[1], Qt::Key_Space);
+        QVERIFY(form->Z2PTr[1]->isChecked());
+        QVERIFY(TabTo(form->Z2PBtnConv));
+        msgs.messages.clear();
+        QTest::keyClick(form->Z2PBtnConv, Qt::Key_Space);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
+        QVERIFY(fs::exists(p / "tr02.wav"));
+    }
+
+    void focusReturnsWhenTheWindowIsShownAgain() {
+        form->SelectFolder(Drive(pc->path()));
+        Activate();
+        QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
+        Activate();
+        // A repaint of the window or of a control leaves the focus alone...
+        form->TreeView->setFocus();
+        form->repaint();
+        form->Z2PTr[0]->repaint();
+        QCOMPARE(form->focusWidget(), form->TreeView);
+        // ...restoring it from the task bar puts it on the visible tab's song combo.
+        form->showMinimized();
+        form->showNormal();
+        QCOMPARE(form->focusWidget(), form->Z2PComboName);
+        ShowTab(1);
+        form->TreeView->setFocus();
+        form->showMinimized();
+        form->showNormal();
+        QCOMPARE(form->focusWidget(), form->P2ZComboName);
+    }
+
+    void exportDialogIsPaintedWhileItCopies() {
+        if (!OnScreen())
+            QSKIP("needs a real display (xcb)");
+        WriteFile(pc->path() / "tr01.wav", MakeWav(Pattern(100 * 65536, 5), 44100));
+        ShowTab(1);
+        form->SelectFolder(Drive(pc->path()));
+        // The screen under the dialog against the dialog as it paints itself, twice during
+        // the copy: its label and its moving bar must be what the screen shows.
+        std::vector<double> shares;
+        std::vector<int> bars;
+        int blocks = 0;
+        form->ExportJob->OnBlockCopied = [&](int, std::uint32_t) {
+            QTest::qSleep(2); // a slow card: the copy takes longer than a few paint periods
+            if (++blocks == 40 || blocks == 90) {
+                QTest::qSleep(120);
+                wave->SetPosition(wave->Position()); // the next block's paint is due
+                const QRect g = wave->geometry();
+                const QImage screen =
+                    wave->screen()->grabWindow(0, g.x(), g.y(), g.width(), g.height()).toImage();
+                shares.push_back(SameShare(screen, wave->grab().toImage()));
+                bars.push_back(wave->ProgressBar1->value());
+            }
+            return true;
+        };
+        QTest::mouseClick(form->P2ZBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
+        QCOMPARE(shares.size(), size_t(2));
+        QVERIFY2(shares[0] > 0.98, qPrintable(QString::number(shares[0])));
+        QVERIFY2(shares[1] > 0.98, qPrintable(QString::number(shares[1])));
+        QVERIFY(bars[1] > bars[0]);
+        QCOMPARE(wave->Label1->text(), QStringLiteral("Track1"));
+    }
+
+    void closingTheWindowMidImportCancelsIt() {
+        const fs::path& p = pc->path();
+        form->SelectFolder(Drive(p));
+        wave->OnProcessMessages = [&] {
+            if (wave->Label1->text() == QStringLiteral("Track2") && form->isVisible())
+                form->close();
+        };
+        QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
+        // Track 1 was finished and stays; track 2 stopped and left nothing; nothing more was
+        // asked or said, and the window is closed.
+        QVERIFY(fs::exists(p / "tr01.wav"));
+        QVERIFY(!fs::exists(p / "tr02.wav"));
+        QVERIFY(!fs::exists(p / "tr02"));
+        QVERIFY(wave->Cancelled());
+        QVERIFY(msgs.messages.empty());
+        QCOMPARE(msgs.questions.size(), size_t(1));
+        QVERIFY(!form->isVisible());
+        QVERIFY(!wave->isVisible());
+    }
+
+    void closingTheWindowMidExportWaitsForIt() {
+        WriteFile(pc->path() / "tr01.wav", MakeWav(Pattern(4 * 65536, 3), 44100));
+        WriteFile(pc->path() / "tr03.wav", MakeWav(Pattern(3 * 65536, 4), 44100));
+        ShowTab(1);
+        form->SelectFolder(Drive(pc->path()));
+        bool stillShown = true;
+        form->ExportJob->OnBlockCopied = [&](int, std::uint32_t) {
+            if (form->isVisible())
+                form->close();
+            stillShown = stillShown && form->isVisible();
+            return true;
+        };
+        QTest::mouseClick(form->P2ZBtnConv, Qt::LeftButton);
+        QVERIFY(stillShown); // the window stayed while the export ran
+        QVERIFY(fs::exists(cardE->path() / "SONGA" / "zt60002.wav"));
+        QVERIFY(fs::exists(cardE->path() / "SONGA" / "zt60003.wav"));
+        const std::string adl = ReadFile(cardE->path() / "SONGA" / "SONGA.ADL");
+        QVERIFY(adl.find("\"ZT60003.WAV\"") != std::string::npos);
+        QVERIFY(msgs.messages.empty());
+        QVERIFY(!form->isVisible());
+    }
+
+    void checkPageStaysHidden() {
+        QTabBar* bar = form->PageControl1->tabBar();
+        bool shown = false;
+        connect(form->PageControl1, &QTabWidget::currentChanged, this,
+                [&] { shown = shown || form->TabSheet3->isVisible(); });
+        Activate();
+        bar->setFocus();
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(bar, Qt::Key_Tab, Qt::ControlModifier);
+            QVERIFY(form->PageControl1->currentIndex() != 2);
+            QTest::keyClick(bar, Qt::Key_Right);
+            QVERIFY(form->PageControl1->currentIndex() != 2);
+        }
+        ShowTab(1);
+        QTest::keyClick(form->PageControl1, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(form->PageControl1->currentIndex(), 0);
+        QTest::keyClick(form->PageControl1, Qt::Key_Backtab, Qt::ControlModifier);
+        QCOMPARE(form->PageControl1->currentIndex(), 1);
+        for (int delta : {-120, -120, 120, -120}) {
+            const QPointF at = bar->tabRect(1).center();
+            QWheelEvent wheel(at, bar->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(bar, &wheel);
+            QVERIFY(form->PageControl1->currentIndex() != 2);
+        }
+        QVERIFY(!shown);
+        QVERIFY(!form->TabSheet3->isVisible());
+    }
+
+    void selectFolderStopsAtAChildlessFolder() {
+        // "Alpha" has no subfolders; its sibling "Target" must not be taken for
+        // Alpha\Target.
+        const fs::path& p = pc->path();
+        fs::create_directories(p / "Alpha");
+        fs::create_directories(p / "Target");
+        const std::string path = Drive(p);
+        form->SelectFolder(path);
+        QTreeWidgetItem* before = Current();
+        form->SelectFolder(path + "\\Alpha\\Target");
+        QCOMPARE(Current(), before);
+        form->SelectFolder(path + "\\Target");
+        QCOMPARE(th::TMAIN_FORM::NodePath(Current()), path + "\\Target");
+    }
+
+    void eightBitNames() {
+        // A folder named with a Latin-1 byte: shown as the system decodes it, used by its
+        // bytes for listing, expanding and importing.
+        const std::string name = "caf\xE9";
+        const fs::path folder = pc->path() / name;
+        fs::create_directories(folder / "sub");
+        WriteFile(folder / "tr01.wav", MakeWav(Pattern(2000, 1)));
+        WriteFile(folder / ("ol\xE9.wav"), MakeWav(Pattern(2000, 2)));
+        ShowTab(1);
+        const std::string path = Drive(folder);
+        form->SelectFolder(path);
+        QTreeWidgetItem* node = Current();
+        QCOMPARE(th::TMAIN_FORM::NodePath(node), path);
+        QCOMPARE(node->text(0), QFile::decodeName(QByteArray::fromStdString(name)));
+        QCOMPARE(ListNames(), QStringList({QFile::decodeName("ol\xE9.wav"), "tr01.wav"}));
+        QCOMPARE(ExportEnabled(),
+                 QList<bool>({true, false, false, false, false, false, false, false}));
+        QCOMPARE(node->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+        QCOMPARE(ChildTexts(node), QStringList({"sub"}));
+        form->SelectFolder(path + "\\sub");
+        QCOMPARE(th::TMAIN_FORM::NodePath(Current()), path + "\\sub");
+
+        form->SelectFolder(path);
+        ShowTab(0);
+        QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
+        QCOMPARE(form->Sel.DestFolder, path);
+        QVERIFY(fs::exists(folder / "tr02.wav"));
+    }
+
+    void windowCentredWithItsIcon() {
+        const QIcon icon = th::ProgramIcon();
+        QVERIFY(!icon.isNull());
+        const QImage picture = icon.pixmap(64, 64).toImage();
+        QVERIFY(qAlpha(picture.pixel(32, 32)) > 0); // something is drawn
+        QVERIFY(!form->windowIcon().isNull());
+        const QPoint centre = form->screen()->availableGeometry().center();
+        QVERIFY((form->geometry().center() - centre).manhattanLength() <= 40);
+    }
+
+    void wavListHeaderKeepsTheOrder() {
+        const fs::path& p = pc->path();
+        for (const char* n : {"b.wav", "A.wav", "c.wav"})
+            WriteFile(p / n, MakeWav(Pattern(100, 1)));
+        ShowTab(1);
+        form->SelectFolder(Drive(p));
+        const QStringList sorted = {"A.wav", "b.wav", "c.wav"};
+        QCOMPARE(ListNames(), sorted);
+        QHeaderView* header = form->ListView->header();
+        for (int i = 0; i < 3; ++i) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionPosition(0) + 20, header->height() / 2));
+            QCOMPARE(ListNames(), sorted);
+        }
+    }
+
+    void noDestination_data() {
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<bool>("import");
+        for (bool import : {true, false}) {
+            const char* dir = import ? "import" : "export";
+            QTest::addRow("%s, nothing selected", dir) << QString() << import;
+            QTest::addRow("%s, the root", dir) << QStringLiteral("root") << import;
+            QTest::addRow("%s, a folder named MyComputers", dir)
+                << QStringLiteral("MyComputers") << import;
+        }
+    }
+
+    void noDestination() {
+        QFETCH(QString, selected);
+        QFETCH(bool, import);
+        if (selected == "root") {
+            form->TreeView->setCurrentItem(form->TreeView->topLevelItem(0));
+        } else if (selected == "MyComputers") {
+            fs::create_directories(pc->path() / "MyComputers");
+            form->SelectFolder(Drive(pc->path() / "MyComputers"));
+            QCOMPARE(Current()->text(0), QStringLiteral("MyComputers"));
+        } else {
+            form->TreeView->setCurrentItem(nullptr);
+        }
+        ShowTab(import ? 0 : 1);
+        QTest::mouseClick(import ? form->Z2PBtnConv : form->P2ZBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Select a folder!"}));
+        QVERIFY(msgs.questions.empty()); // no transfer started
+        QVERIFY(!wave->isVisible());
+        QVERIFY(form->TreeView->isEnabled());
+    }
+
+    void boxesAndTitleBars() {
+        for (const char* text : {"Complete!", "Overwrite SONGA? (Can't cancel.)"}) {
+            const auto box = th::MakeMessageBox(text, QMessageBox::Ok | QMessageBox::Cancel,
+                                                form.get());
+            box->show();
+            QCOMPARE(box->windowTitle(), QStringLiteral("Trackhaul"));
+            QVERIFY(box->width() >= th::kMessageBoxMinWidth);
+            QVERIFY(!(box->windowFlags() & Qt::WindowMinimizeButtonHint));
+            QVERIFY(!(box->windowFlags() & Qt::WindowMaximizeButtonHint));
+            box->hide();
+        }
+        const Qt::WindowFlags flags = wave->windowFlags();
+        for (Qt::WindowType hint : {Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint,
+                                    Qt::WindowCloseButtonHint, Qt::WindowSystemMenuHint})
+            QVERIFY(!(flags & hint));
+    }
+
+    void cardsComeAndGo() {
+        QVERIFY(form->DriveTimer->isActive());
+        QVERIFY(form->DriveTimer->interval() <= 1000);
+        TempDir cardH;
+        fs::create_directories(cardH.path() / "HSONG");
+        WriteFile(cardH.path() / "HSONG" / "HSONG.ADL", AdlText(48000, "00.00.00.00/0000", {}));
+        auto driveH = std::make_unique<MappedDrive>("H:", cardH.path());
+        form->PollDrives();
+        for (QComboBox* c : {form->Z2PComboDrive, form->P2ZComboDrive}) {
+            QVERIFY(c->findText("H:") >= 0);
+            QCOMPARE(c->currentText(), QStringLiteral("E:")); // the choice stays
+        }
+        QVERIFY(ChildTexts(form->TreeView->topLevelItem(0)).contains("H:"));
+        QCOMPARE(form->Z2PComboName->currentText(), QStringLiteral("SONGA"));
+
+        Choose(form->Z2PComboDrive, "H:");
+        QCOMPARE(form->FSinfo->text(), QStringLiteral("48000"));
+        driveH.reset();
+        form->PollDrives();
+        for (QComboBox* c : {form->Z2PComboDrive, form->P2ZComboDrive}) {
+            QCOMPARE(c->findText("H:"), -1);
+            QCOMPARE(c->currentIndex(), -1);
+        }
+        QVERIFY(!ChildTexts(form->TreeView->topLevelItem(0)).contains("H:"));
+        QCOMPARE(form->Z2PComboName->count(), 0);
+        QCOMPARE(form->P2ZComboName->count(), 0);
+        QCOMPARE(form->FSinfo->text(), QString());
+        QCOMPARE(form->BITinfo->text(), QString());
+        QVERIFY(!form->Z2PBtnConv->isEnabled() && !form->P2ZBtnConv->isEnabled());
+
+        // Choosing again works; no polling while a transfer runs.
+        Choose(form->P2ZComboDrive, "E:");
+        QCOMPARE(form->Z2PComboName->count(), 3);
+        QVERIFY(form->Z2PBtnConv->isEnabled());
+        form->SelectFolder(Drive(pc->path()));
+        bool polledDuringRun = true;
+        msgs.onAsk = [&](const std::string&) {
+            polledDuringRun = form->DriveTimer->isActive();
+            MappedDrive late("J:", cardH.path());
+            form->PollDrives();
+            polledDuringRun = polledDuringRun || form->Z2PComboDrive->findText("J:") >= 0;
+        };
+        msgs.answers = {false};
+        QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
+        QVERIFY(!polledDuringRun);
+        QVERIFY(form->DriveTimer->isActive());
+    }
+
+    void demoPictures() {
+        // The README's pictures: a demo card and a demo folder tree, nothing of this machine
+        // but its root drive.
+        form.reset();
+        driveE.reset();
+        driveF.reset();
+        driveG.reset();
+        TempDir card, computer;
+        th::WriteDemoCard(card.path().string());
+        const fs::path takes = computer.path() / "Music" / "Takes";
+        fs::create_directories(computer.path() / "Music" / "Mixes");
+        fs::create_directories(computer.path() / "Documents");
+        fs::create_directories(takes);
+        WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
+        WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
+        WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
+        MappedDrive d("D:", computer.path());
+        MappedDrive e("E:", card.path());
+        th::TMAIN_FORM demo(msgs);
+        th::TWAVE_FORM* dialog = demo.CreateWaveForm();
+        demo.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&demo));
+        demo.SelectFolder("D:\\Music\\Takes");
+        QCOMPARE(th::TMAIN_FORM::NodePath(demo.TreeView->currentItem()),
+                 std::string("D:\\Music\\Takes"));
+        SavePicture(&demo, "window");
+        demo.PageControl1->setCurrentIndex(1);
+        SavePicture(&demo, "main-export");
+        dialog->SetLabel("Track1");
+        dialog->SetMax(1000);
+        dialog->SetPosition(400);
+        dialog->ShowProgress();
+        SavePicture(dialog, "progress");
+        dialog->CloseProgress();
     }
 
     void startOptions() {
