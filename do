@@ -9,8 +9,8 @@ ROOT=$PWD
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {
-    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev libgl1-mesa-dev clang-format
-        dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db)
+    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev qt6-svg-dev libgl1-mesa-dev clang-format
+        xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -10,13 +10,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QFile>
-#include <QScreen>
-#include <QTimer>
-#include <QWheelEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,10 +21,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include <deque>
 #include <filesystem>
@@ -274,7 +274,6 @@ private slots:
         QCOMPARE(wave->Label1->text(), QStringLiteral("text"));
         QCOMPARE(wave->BTN_Cancel->text(), QStringLiteral("Cancel"));
         QCOMPARE(wave->ProgressBar1->geometry(), QRect(24, 48, 241, 16));
-
     }
 
     void songChoiceMovesTheTwin() {
@@ -830,8 +829,8 @@ private slots:
 
     void boxesAndTitleBars() {
         for (const char* text : {"Complete!", "Overwrite SONGA? (Can't cancel.)"}) {
-            const auto box = th::MakeMessageBox(text, QMessageBox::Ok | QMessageBox::Cancel,
-                                                form.get());
+            const auto box =
+                th::MakeMessageBox(text, QMessageBox::Ok | QMessageBox::Cancel, form.get());
             box->show();
             QCOMPARE(box->windowTitle(), QStringLiteral("Trackhaul"));
             QVERIFY(box->width() >= th::kMessageBoxMinWidth);
@@ -909,15 +908,19 @@ private slots:
         WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
         WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
         WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
-        MappedDrive d("D:", computer.path());
         MappedDrive e("E:", card.path());
+        MappedDrive f("F:", computer.path());
         th::TMAIN_FORM demo(msgs);
         th::TWAVE_FORM* dialog = demo.CreateWaveForm();
         demo.show();
         QVERIFY(QTest::qWaitForWindowExposed(&demo));
-        demo.SelectFolder("D:\\Music\\Takes");
+        // Only the demo folders are open.
+        demo.TreeView->collapseAll();
+        demo.TreeView->topLevelItem(0)->setExpanded(true);
+        demo.SelectFolder("F:\\Music\\Takes");
         QCOMPARE(th::TMAIN_FORM::NodePath(demo.TreeView->currentItem()),
-                 std::string("D:\\Music\\Takes"));
+                 std::string("F:\\Music\\Takes"));
+        QCOMPARE(demo.Z2PComboDrive->currentText(), QStringLiteral("E:"));
         SavePicture(&demo, "window");
         demo.PageControl1->setCurrentIndex(1);
         SavePicture(&demo, "main-export");
