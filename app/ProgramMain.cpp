@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
         }
     }
     th::TApplication app(argc, argv);
+    app.setWindowIcon(th::ProgramIcon());
     th::MessageBoxes messages;
     app.Messages = &messages;
     try {

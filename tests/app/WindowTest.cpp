@@ -722,6 +722,8 @@ private slots:
         }
         QVERIFY(!shown);
         QVERIFY(!form->TabSheet3->isVisible());
+        // Its tab takes no room on the bar: nothing of its label is drawn.
+        QVERIFY(bar->tabRect(2).isEmpty() || !bar->rect().intersects(bar->tabRect(2)));
     }
 
     void selectFolderStopsAtAChildlessFolder() {
