@@ -31,14 +31,23 @@ private:
     F fn_;
 };
 
-// Names and paths are shown the way the system decodes file names; a name that does not decode
+// Names and paths are shown the way the system decodes file names (on Windows the platform
+// layer hands over UTF-8 made from the system's UTF-16 names). A name that does not decode
 // cleanly is shown with replacement characters, so file operations use the bytes themselves
 // (kRawNameRole), never a text turned back into bytes.
 inline QString Q(const std::string& text) {
+#ifdef _WIN32
+    return QString::fromStdString(text);
+#else
     return QFile::decodeName(QByteArray::fromStdString(text));
+#endif
 }
 inline std::string S(const QString& text) {
+#ifdef _WIN32
+    return text.toStdString();
+#else
     return QFile::encodeName(text).toStdString();
+#endif
 }
 
 inline void SetRawName(QTreeWidgetItem* node, const std::string& name) {
