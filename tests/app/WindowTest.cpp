@@ -574,7 +574,7 @@ private slots:
         fs::remove(p / "tr02.wav");
         QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
         QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!", "Complete!"}));
-        QCOMPARE(msgs.questions.back(), "Overwrite <" + Drive(p) + "\\tr01.wav> ?");
+        QCOMPARE(msgs.questions.back(), "Overwrite <" + (p / "tr01.wav").string() + "> ?");
         QVERIFY(!fs::exists(p / "tr02.wav"));
 
         ShowTab(1);
