@@ -119,7 +119,7 @@ public:
     // to date: a card plugged in appears, a card removed leaves. Runs every second from
     // DriveTimer, never while a transfer runs.
     void PollDrives();
-    QTimer* DriveTimer;
+    QTimer* DriveTimer = nullptr;
     void LoadSongList(const std::string& drive);
     void SetTransferEnabled(bool flag);
     void AddDriveEntry(const QString& text, int imageIndex);
