@@ -24,9 +24,18 @@ QString DisplayText(const std::string& text) {
     return s;
 }
 
-QMessageBox::StandardButton ShowBox(const std::string& text, QMessageBox::StandardButtons buttons) {
+// Details longer than this go behind "Show Details..." so that the box keeps its size.
+constexpr qsizetype kInformativeChars = 160;
+
+QMessageBox::StandardButton ShowBox(const std::string& text, QMessageBox::StandardButtons buttons,
+                                    const std::string& details = {}) {
     const std::unique_ptr<QMessageBox> box =
         MakeMessageBox(text, buttons, QApplication::activeWindow());
+    const QString more = DisplayText(details);
+    if (more.size() > kInformativeChars)
+        box->setDetailedText(more);
+    else
+        box->setInformativeText(more);
     return static_cast<QMessageBox::StandardButton>(box->exec());
 }
 
@@ -56,6 +65,13 @@ bool MessageBoxes::Ask(const std::string& text) {
 
 void MessageBoxes::Message(const std::string& text) {
     ShowBox(text, QMessageBox::Ok);
+}
+
+void MessageBoxes::Report(const std::string& text, const Failure& why) {
+    if (text.empty())
+        ShowBox(FailureText(why), QMessageBox::Ok);
+    else
+        ShowBox(text, QMessageBox::Ok, FailureText(why));
 }
 
 TWAVE_FORM::TWAVE_FORM(UserMessages& messages, const Selection& sel, const SongEventTable& table,

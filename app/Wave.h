@@ -30,6 +30,11 @@ public:
     virtual bool Ask(const std::string& text) = 0;
     // OK only.
     virtual void Message(const std::string& text) = 0;
+    // OK only: a failure's message with the file and the reason below it (its informative
+    // text), or the file and the reason alone when there is no message.
+    virtual void Report(const std::string& text, const Failure& why) {
+        Message(text.empty() ? FailureText(why) : text);
+    }
 };
 
 // The least width of a message box: its caption shows in full above a short text.
@@ -45,6 +50,7 @@ class MessageBoxes : public UserMessages {
 public:
     bool Ask(const std::string& text) override;
     void Message(const std::string& text) override;
+    void Report(const std::string& text, const Failure& why) override;
 };
 
 class TWAVE_FORM : public QDialog, public TransferUi {
@@ -76,6 +82,10 @@ public:
     void Message(const std::string& text) override {
         if (!Quiet)
             messages_.Message(text);
+    }
+    void Report(const std::string& text, const Failure& why) override {
+        if (!Quiet)
+            messages_.Report(text, why);
     }
     void ShowProgress() override;
     void CloseProgress() override;

@@ -1,6 +1,7 @@
 #pragma once
 // trackhaul-cli: the engines of the window, for scripting.
 // Exit status: 0 success, 1 the run returned false, 2 usage error, 3 an error left the run.
+#include "cli/ConsoleUi.h"
 #include "transfer/Selection.h"
 
 #include <stdexcept>
@@ -53,6 +54,9 @@ th::Selection SelectSongByName(const std::string& drive, const std::string& song
 
 // import --all: every song of the card (options already parsed by CmdImport).
 int CmdImportAll(const Options& options);
+
+// --quiet or --verbose (both: a usage error).
+Verbosity VerbosityOption(const Options& options);
 
 // "1,3,8" -> eight flags; empty text -> all eight. Throws UsageError on anything else.
 std::vector<bool> ParseTrackList(const std::string& text);

@@ -7,13 +7,15 @@
 namespace cli {
 
 int CmdExport(const Args& args) {
-    const Options o = ParseOptions(args, {"--from", "--drive", "--song", "--tracks"}, {"--yes"});
+    const Options o = ParseOptions(args, {"--from", "--drive", "--song", "--tracks"},
+                                   {"--yes", "--quiet", "--verbose"});
     if (!o.positional.empty())
         throw UsageError("export takes no argument '" + o.positional.front() + "'");
     for (const char* name : {"--from", "--drive", "--song"})
         if (!o.Has(name))
             throw UsageError(std::string("export needs ") + name);
     const std::vector<bool> tracks = ParseTrackList(o.Get("--tracks"));
+    const Verbosity verbosity = VerbosityOption(o);
 
     const std::string drive = DriveArgument(o.Get("--drive"));
     const std::string folder = FolderArgument(o.Get("--from"));
@@ -24,7 +26,7 @@ int CmdExport(const Args& args) {
     for (std::size_t i = 0; i < 8; ++i)
         sel.ExportTicked[i] = tracks[i];
 
-    ConsoleUi ui(o.Has("--yes"));
+    ConsoleUi ui(o.Has("--yes"), verbosity);
     th::TExportJob job(ui, sel);
     return th::RunExportFromButton(job, ui, [&] { ui.Complete(); }) ? 0 : 1;
 }

@@ -35,13 +35,14 @@ int CmdSongs(const Args& args) {
 }
 
 int CmdImport(const Args& args) {
-    const Options o =
-        ParseOptions(args, {"--drive", "--song", "--to", "--tracks"}, {"--yes", "--all"});
+    const Options o = ParseOptions(args, {"--drive", "--song", "--to", "--tracks"},
+                                   {"--yes", "--all", "--quiet", "--verbose"});
     if (o.Has("--all") && o.positional.empty() && o.Has("--drive") && o.Has("--to"))
         return CmdImportAll(o);
     if (!o.positional.empty() || !o.Has("--drive") || !o.Has("--song") || !o.Has("--to"))
         throw UsageError("import needs --drive DRIVE --song NAME (or --all) --to FOLDER");
     const std::vector<bool> tracks = ParseTrackList(o.Get("--tracks"));
+    const Verbosity verbosity = VerbosityOption(o);
     const std::string drive = DriveArgument(o.Get("--drive"));
 
     const std::string dest = FolderArgument(o.Get("--to"));
@@ -51,7 +52,7 @@ int CmdImport(const Args& args) {
         sel.ImportTicked[static_cast<std::size_t>(n)] = tracks[static_cast<std::size_t>(n)];
 
     // What the Import button does around the run.
-    ConsoleUi ui(o.Has("--yes"));
+    ConsoleUi ui(o.Has("--yes"), verbosity);
     th::SongEventTable table;
     th::TrackRenderer renderer(ui, sel, table);
     th::TImportJob job(ui, sel, table, renderer);

@@ -1,5 +1,7 @@
 #include "cli/ConsoleUi.h"
 
+#include "platform/Platform.h"
+
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -31,7 +33,8 @@ std::string ConsoleText(const std::string& text) {
     return out;
 }
 
-ConsoleUi::ConsoleUi(bool yes) : yes_(yes), tty_(::isatty(STDERR_FILENO) != 0) {
+ConsoleUi::ConsoleUi(bool yes, Verbosity verbosity)
+    : yes_(yes), verbosity_(verbosity), tty_(::isatty(STDERR_FILENO) != 0) {
     std::signal(SIGINT, OnInterrupt);
 }
 
@@ -39,9 +42,16 @@ ConsoleUi::~ConsoleUi() {
     std::signal(SIGINT, SIG_DFL);
 }
 
-bool ConsoleUi::Ask(const std::string& text) {
+void ConsoleUi::ClearBar() {
     if (shown_ && tty_)
         std::cerr << "\r\033[K";
+}
+
+bool ConsoleUi::Ask(const std::string& text) {
+    // A question answered by --yes is no error: quiet runs don't show it.
+    if (yes_ && verbosity_ == Verbosity::Quiet)
+        return true;
+    ClearBar();
     std::cerr << ConsoleText(text) << "\n";
     if (yes_)
         return true;
@@ -61,9 +71,25 @@ bool ConsoleUi::Ask(const std::string& text) {
 }
 
 void ConsoleUi::Message(const std::string& text) {
-    if (shown_ && tty_)
-        std::cerr << "\r\033[K";
+    ClearBar();
     std::cerr << ConsoleText(text) << "\n";
+    lastPercent_ = -1;
+}
+
+void ConsoleUi::Report(const std::string& text, const th::Failure& why) {
+    ClearBar();
+    if (!text.empty())
+        std::cerr << ConsoleText(text) << "\n";
+    if (!why.empty())
+        std::cerr << ConsoleText(th::FailureText(why)) << "\n";
+    lastPercent_ = -1;
+}
+
+void ConsoleUi::FileWritten(const std::string& path) {
+    if (verbosity_ != Verbosity::Verbose)
+        return;
+    ClearBar();
+    std::cerr << "Written: " << platform::DisplayPath(path) << "\n";
     lastPercent_ = -1;
 }
 
@@ -102,11 +128,12 @@ void ConsoleUi::SetCancelled(bool c) {
 }
 
 void ConsoleUi::Complete() {
-    std::cout << "Complete!" << std::endl;
+    if (verbosity_ != Verbosity::Quiet)
+        std::cout << "Complete!" << std::endl;
 }
 
 void ConsoleUi::Draw(bool force) {
-    if (!shown_ || !tty_)
+    if (!shown_ || !tty_ || verbosity_ == Verbosity::Quiet)
         return;
     const std::uint64_t span = max_ > min_ ? max_ - min_ : 0;
     const std::uint64_t done = pos_ > min_ ? pos_ - min_ : 0;

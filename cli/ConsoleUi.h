@@ -1,23 +1,30 @@
 #pragma once
 // The transfer interface on a terminal: messages on stderr as they stand (CR LF shown as line
-// breaks), questions answered by --yes, by y/N on a terminal, or Cancel otherwise, and a
-// progress bar on stderr when stderr is a terminal. Ctrl+C during a run is its Cancel button.
+// breaks) with the file and reason of a failure on the line after them, questions answered by
+// --yes, by y/N on a terminal, or Cancel otherwise, and a progress bar on stderr when stderr is
+// a terminal. Ctrl+C during a run is its Cancel button.
 #include "transfer/TransferUi.h"
 
 #include <string>
 
 namespace cli {
 
+// How much a run tells: Quiet only errors (and questions that wait for an answer), Verbose
+// also each file as it is written.
+enum class Verbosity { Quiet, Normal, Verbose };
+
 class ConsoleUi : public th::TransferUi {
 public:
     // Ctrl+C presses Cancel for the lifetime of the object.
-    explicit ConsoleUi(bool yes);
+    explicit ConsoleUi(bool yes, Verbosity verbosity = Verbosity::Normal);
     ~ConsoleUi() override;
     ConsoleUi(const ConsoleUi&) = delete;
     ConsoleUi& operator=(const ConsoleUi&) = delete;
 
     bool Ask(const std::string& text) override;
     void Message(const std::string& text) override;
+    void Report(const std::string& text, const th::Failure& why) override;
+    void FileWritten(const std::string& path) override;
     void ShowProgress() override;
     void CloseProgress() override;
     void SetLabel(const std::string& text) override;
@@ -38,7 +45,9 @@ public:
 
 private:
     void Draw(bool force);
+    void ClearBar();
     bool yes_;
+    Verbosity verbosity_;
     bool tty_;
     bool shown_ = false;
     std::string label_;

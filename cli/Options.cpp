@@ -101,6 +101,14 @@ th::Selection SelectSongByName(const std::string& drive, const std::string& song
     return sel;
 }
 
+Verbosity VerbosityOption(const Options& options) {
+    const bool quiet = options.Has("--quiet");
+    const bool verbose = options.Has("--verbose");
+    if (quiet && verbose)
+        throw UsageError("--quiet and --verbose exclude each other");
+    return quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+}
+
 std::vector<bool> ParseTrackList(const std::string& text) {
     std::vector<bool> tracks(8, text.empty());
     if (text.empty())

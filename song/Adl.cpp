@@ -139,6 +139,24 @@ std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why) {
     return scan;
 }
 
+std::string ScanErrorText(ScanError error) {
+    switch (error) {
+    case ScanError::None:
+        return {};
+    case ScanError::NoSequence:
+        return "The edit list has no complete <SEQUENCE> block";
+    case ScanError::BadFrameRate:
+        return "The edit list's frame rate is not one an event can be written in";
+    case ScanError::UnclosedEventList:
+        return "The event list is not followed by </ADL>";
+    case ScanError::NoClosingLines:
+        return "The edit list does not end with </EVENT_LIST> and </ADL>";
+    case ScanError::NoEventList:
+        return "The edit list has no <EVENT_LIST> block";
+    }
+    return {};
+}
+
 int FrameRateCode(const std::string& frameRateText) {
     if (frameRateText.size() < 3 || frameRateText[1] < '0' || frameRateText[1] > '9' ||
         frameRateText[2] < '0' || frameRateText[2] > '9')
@@ -252,8 +270,14 @@ bool ReadEventList(const Lines& lines, SongEventTable& table) {
     const int count = stored - 1;
     std::vector<SongEvent> events;
     events.reserve(static_cast<std::size_t>(count));
-    for (int r = 1; r <= count; ++r)
-        events.push_back(EventOfLine(lines[open + static_cast<std::size_t>(r)]));
+    for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line) {
+        try {
+            events.push_back(EventOfLine(lines[line]));
+        } catch (TextError& e) {
+            e.SetLine(line + 1);
+            throw;
+        }
+    }
     for (int r = 1; r <= count; ++r)
         table.Row(r) = std::move(events[static_cast<std::size_t>(r - 1)]);
     table.EventCount = count;

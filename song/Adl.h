@@ -50,6 +50,8 @@ enum class ScanError {
 // Scans a list as the export's rewrite does. nullopt (with the reason) when the export can't
 // rewrite it safely; the file must then stay unchanged.
 std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why = nullptr);
+// The reason in words, for the user.
+std::string ScanErrorText(ScanError error);
 
 // Frame-rate code (24, 25, 30) and drop-frame flag of a frame-rate text.
 int FrameRateCode(const std::string& frameRateText);

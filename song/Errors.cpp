@@ -4,6 +4,27 @@
 
 namespace th {
 
+TextError::TextError(const std::string& message)
+    : std::runtime_error(message), message_(message), text_(message) {}
+
+void TextError::SetLine(std::size_t line) {
+    line_ = line;
+    Compose();
+}
+
+void TextError::SetFile(const std::string& path) {
+    const std::size_t slash = path.find_last_of('\\');
+    file_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    Compose();
+}
+
+void TextError::Compose() {
+    std::string place = file_;
+    if (line_ != 0)
+        place += (place.empty() ? "line " : ", line ") + std::to_string(line_);
+    text_ = place.empty() ? message_ : place + ": " + message_;
+}
+
 int StrToInt(const std::string& text) {
     const auto fail = [&text]() -> int {
         throw ConvertError("'" + text + "' is not a valid integer value");
@@ -33,8 +54,11 @@ int StrToInt(const std::string& text) {
 }
 
 const std::string& LineAt(const std::vector<std::string>& lines, std::size_t index) {
-    if (index >= lines.size())
-        throw ListIndexError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index >= lines.size()) {
+        ListIndexError error("List index out of bounds (" + std::to_string(index) + ")");
+        error.SetLine(index + 1);
+        throw error;
+    }
     return lines[index];
 }
 

@@ -6,23 +6,46 @@
 
 namespace th {
 
-// A text that is not a decimal integer where one is needed.
-class ConvertError : public std::runtime_error {
+// An error in text read from a file. Its text names the place as far as it is known:
+// "SONG01.ADL, line 12: '' is not a valid integer value". Whoever knows the line or the file
+// adds it and throws the error on.
+class TextError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit TextError(const std::string& message);
+    const char* what() const noexcept override { return text_.c_str(); }
+    // The error without its place.
+    const std::string& Message() const { return message_; }
+    // Line 1 is the file's first line.
+    void SetLine(std::size_t line);
+    // The file's name is what follows the last backslash of `path`.
+    void SetFile(const std::string& path);
+
+private:
+    void Compose();
+    std::string message_;
+    std::string file_;
+    std::size_t line_ = 0;
+    std::string text_;
+};
+
+// A text that is not a decimal integer where one is needed.
+class ConvertError : public TextError {
+public:
+    using TextError::TextError;
 };
 
 // A list of lines read past its end.
-class ListIndexError : public std::runtime_error {
+class ListIndexError : public TextError {
 public:
-    using std::runtime_error::runtime_error;
+    using TextError::TextError;
 };
 
 // Decimal text to a signed 32-bit integer: optional blanks, optional sign, digits.
 // Throws ConvertError "'<text>' is not a valid integer value" otherwise (also on overflow).
 int StrToInt(const std::string& text);
 
-// Line `index` of `lines`; throws ListIndexError naming the index when it is past the end.
+// Line `index` of `lines`; throws ListIndexError naming the index when it is past the end, at
+// line index + 1, the line that is missing.
 const std::string& LineAt(const std::vector<std::string>& lines, std::size_t index);
 
 } // namespace th

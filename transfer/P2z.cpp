@@ -5,6 +5,7 @@
 #include "song/Tc2w.h"
 #include "transfer/WaveFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <limits>
 #include <set>
@@ -62,7 +63,7 @@ bool TExportJob::RunExport() {
 
     AdlPath = DeviceDrive + "\\" + song + "\\" + song + ".ADL";
     if (!platform::FileExists(AdlPath)) {
-        ui_.Message("This drive isn't ZT-6.");
+        ui_.Report("This drive isn't ZT-6.", {AdlPath, SystemReason(ENOENT)});
         return false;
     }
 
@@ -70,7 +71,7 @@ bool TExportJob::RunExport() {
         return false;
 
     if (platform::IsReadOnly(AdlPath)) {
-        ui_.Message("This song is Protected.");
+        ui_.Report("This song is Protected.", {AdlPath, "The edit list is read-only"});
         return false;
     }
 
@@ -104,17 +105,31 @@ bool TExportJob::CheckTrackFiles() {
     for (int n = 1; n <= 8; ++n) {
         if (!sel_.ExportSelected(n))
             continue;
-        const auto info = ReadWaveFormat(TrackFile(ComputerFolder, n));
-        if (!info)
+        const std::string path = TrackFile(ComputerFolder, n);
+        Failure why;
+        const auto info = ReadWaveFormat(path, &why);
+        if (!info) {
+            // No message of its own: the file and the reason are all there is to tell.
+            ui_.Report("", why);
             return false;
+        }
+        // Audio that the file announces but does not hold would reach the card as silence.
+        if (const auto reader = OpenWaveData(path); reader && reader->Truncated()) {
+            ui_.Report("", {path, kReasonShortFile});
+            return false;
+        }
         const WaveFormatRecord& f = info->format;
+        const std::string hz = std::to_string(f.samplesPerSec) + " Hz";
         if (!any) {
             if (static_cast<std::int64_t>(f.samplesPerSec) != sel_.SampleRate) {
-                ui_.Message("Sampling Frequency not matched!");
+                ui_.Report("Sampling Frequency not matched!",
+                           {path, "The file is at " + hz + ", the song at " +
+                                      std::to_string(sel_.SampleRate) + " Hz"});
                 return false;
             }
             if (f.bitsPerSample != 16) {
-                ui_.Message("Bit digit not matched!");
+                ui_.Report("Bit digit not matched!",
+                           {path, std::to_string(f.bitsPerSample) + " bits, not 16"});
                 return false;
             }
             rate = f.samplesPerSec;
@@ -122,15 +137,20 @@ bool TExportJob::CheckTrackFiles() {
             any = true;
         }
         if (f.samplesPerSec != rate) {
-            ui_.Message("Sampling Frequency not matched!");
+            ui_.Report("Sampling Frequency not matched!",
+                       {path, "The file is at " + hz + ", the first file at " +
+                                  std::to_string(rate) + " Hz"});
             return false;
         }
         if (f.bitsPerSample != bits) {
-            ui_.Message("Bit digit not matched!");
+            ui_.Report("Bit digit not matched!",
+                       {path, std::to_string(f.bitsPerSample) + " bits, the first file " +
+                                  std::to_string(bits)});
             return false;
         }
         if (f.channels != 1) {
-            ui_.Message("Stereo .wav file not acceptable!");
+            ui_.Report("Stereo .wav file not acceptable!",
+                       {path, std::to_string(f.channels) + " channels, not 1"});
             return false;
         }
     }
@@ -158,9 +178,12 @@ bool TExportJob::RewriteEventList() {
     const Lines lines = platform::LoadLines(AdlPath);
 
     // Everything that could make the new list unwritable is checked before the card changes.
-    const std::optional<ExportScan> scan = ScanForExport(lines);
+    ScanError scanError = ScanError::None;
+    const std::optional<ExportScan> scan = ScanForExport(lines, &scanError);
     if (!scan || ZeroTimecode(ExportRate, scan->frameRateText).empty()) {
-        ui_.Message("Error!");
+        ui_.Report("Error!", {AdlPath, scan ? "No timecode can be written at " +
+                                                  std::to_string(ExportRate) + " Hz"
+                                            : ScanErrorText(scanError)});
         return false;
     }
     FrameRateText = scan->frameRateText;
@@ -173,6 +196,7 @@ bool TExportJob::RewriteEventList() {
     }
     copiedFiles_.clear();
     copiedBytes_ = 0;
+    Why = {};
 
     const std::string song = sel_.SongName();
     const std::string songFolder = DeviceDrive + "\\" + song;
@@ -188,9 +212,12 @@ bool TExportJob::RewriteEventList() {
 
     // The extension stays ".tmp" so that song selection never takes it for the list.
     const std::string tempPath = songFolder + "\\" + song + ".ADL.tmp";
+    errno = 0;
     const bool replaced = WriteNewList(tempPath) && (!BeforeReplace || BeforeReplace()) &&
                           platform::RenameFile(tempPath, ListName(songFolder, AdlPath));
     if (!replaced) {
+        // The list itself is what could not be rewritten.
+        Explain(AdlPath, errno);
         // The old list stays; files it does not name would only fill the card.
         platform::DeleteFile(tempPath);
         for (const std::string& path : copiedFiles_)
@@ -200,10 +227,20 @@ bool TExportJob::RewriteEventList() {
     newList_.clear();
 
     if (!replaced || !allCopied) {
-        ui_.Message("Copy failed!");
+        ui_.Report("Copy failed!", Why);
         return false;
     }
+    ui_.FileWritten(AdlPath);
     return true;
+}
+
+void TExportJob::Explain(const Failure& why) {
+    if (Why.reason.empty())
+        Why = why;
+}
+
+void TExportJob::Explain(const std::string& file, int error) {
+    Explain(Failure{file, SystemReason(error != 0 ? error : EIO)});
 }
 
 bool TExportJob::WriteNewList(const std::string& tempPath) {
@@ -238,15 +275,20 @@ bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::str
     const std::string source = TrackFile(computerFolder, track);
     const std::string devicePath = NextDeviceFile(songFolder);
 
-    std::unique_ptr<WaveReader> reader = OpenWaveData(source);
-    if (!reader)
+    Failure why;
+    std::unique_ptr<WaveReader> reader = OpenWaveData(source, &why);
+    if (!reader) {
+        Explain(why);
         return false;
+    }
     DataSize = reader->DataSize();
 
     std::unique_ptr<WaveWriter> writer =
-        CreateWaveFile(devicePath, static_cast<std::uint32_t>(sel_.SampleRate));
-    if (!writer)
+        CreateWaveFile(devicePath, static_cast<std::uint32_t>(sel_.SampleRate), &why);
+    if (!writer) {
+        Explain(why);
         return false;
+    }
 
     const bool copied = CopyBlocks(*reader, *writer, DataSize, [&](std::uint32_t bytes) {
         copiedBytes_ += bytes;
@@ -254,6 +296,8 @@ bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::str
         return !OnBlockCopied || OnBlockCopied(track, bytes);
     });
     const bool closed = CloseWaveFile(*writer);
+    if (!copied || !closed)
+        Explain(devicePath, writer->Error());
     writer.reset();
     reader.reset();
     if (!copied || !closed) {
@@ -262,6 +306,7 @@ bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::str
     }
 
     copiedFiles_.push_back(devicePath);
+    ui_.FileWritten(devicePath);
     AppendEventLine(track, devicePath);
     ++NextEntryNo;
     return true;

@@ -47,6 +47,8 @@ public:
     std::int32_t ExportRate = 0;
     std::string FrameRateText;
     std::int32_t NextEntryNo = 0;
+    // Why the last rewrite reported "Copy failed!": the first file that failed and its reason.
+    Failure Why;
 
     // Seams for the tests, unset in the program.
     // Runs after every copied block with the track and the block's size; false makes the
@@ -58,6 +60,9 @@ public:
 
 private:
     bool WriteNewList(const std::string& tempPath);
+    // Keeps the first reason of a run; an error number of 0 reads as an input/output error.
+    void Explain(const Failure& why);
+    void Explain(const std::string& file, int error);
 
     TransferUi& ui_;
     Selection& sel_;

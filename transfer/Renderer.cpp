@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 namespace th {
 
@@ -29,6 +30,7 @@ const TrackRenderer::TrackRow& TrackRenderer::RowOf(std::int32_t row) const {
 
 bool TrackRenderer::RenderTrack(int n) {
     ui_.SetCancelled(false);
+    Why = {};
     destFolder_ = sel_.DestFolder;
     if (!PrepareTrack(n))
         return true;
@@ -121,11 +123,15 @@ bool TrackRenderer::OpenOutput(int n) {
     OutBase = destFolder_ + "\\tr0" + std::to_string(n);
     const std::string final = OutBase + ".wav";
     if (platform::FileExists(final)) {
-        if (!ui_.Ask("Overwrite <" + platform::DisplayPath(final) + "> ?"))
+        if (!ui_.Ask("Overwrite <" + platform::DisplayPath(final) + "> ?")) {
+            Explain(final, kReasonNotReplaced);
             return false;
+        }
         platform::SetFileAttributesNormal(final);
     }
-    out_ = CreateWaveFile(OutBase, static_cast<std::uint32_t>(sel_.SampleRate));
+    out_ = CreateWaveFile(OutBase, static_cast<std::uint32_t>(sel_.SampleRate), &Why);
+    if (!out_)
+        Why.file = final; // the user knows the track's file by its final name
     return out_ != nullptr;
 }
 
@@ -135,6 +141,8 @@ bool TrackRenderer::CloseOutput() {
     if (!out_)
         return true;
     const bool ok = out_->Close();
+    if (!ok)
+        Explain(OutBase + ".wav", SystemReason(out_->Error()));
     out_.reset();
     return ok;
 }
@@ -164,7 +172,7 @@ bool TrackRenderer::CopyRange() {
     if (source_ && sourcePath_ == source) {
         source_->Rewind();
     } else {
-        source_ = OpenWaveData(source);
+        source_ = OpenWaveData(source, &Why);
         sourcePath_ = source;
         if (!source_)
             return false;
@@ -236,14 +244,26 @@ bool TrackRenderer::Finish() {
     const std::string final = OutBase + ".wav";
     if (platform::FileExists(final))
         platform::SetFileAttributesNormal(final);
+    errno = 0;
     if (!platform::RenameFile(OutBase, final)) {
+        Explain(final, SystemReason(errno));
         platform::DeleteFile(OutBase);
         return false;
     }
+    ui_.FileWritten(final);
     return true;
 }
 
+void TrackRenderer::Explain(const std::string& file, const std::string& reason) {
+    if (Why.reason.empty())
+        Why = {file, reason};
+}
+
 bool TrackRenderer::Fail() {
+    // A failed write is told by the output; otherwise the track stopped for Cancel.
+    const int error = out_ ? out_->Error() : 0;
+    Explain(OutBase + ".wav", error == 0 && ui_.Cancelled() ? std::string(kReasonCancelled)
+                                                            : SystemReason(error ? error : EIO));
     CloseOutput();
     platform::DeleteFile(OutBase);
     return false;

@@ -26,7 +26,8 @@ public:
     ~TrackRenderer();
 
     // Renders track n (1..8). True when the file was finished or the track has nothing to
-    // render; false when it failed or was cancelled (the caller reports "Copy failed!").
+    // render; false when it failed or was cancelled (the caller reports "Copy failed!", with
+    // Why).
     bool RenderTrack(int n);
 
     // Steps, public so that the dialog and the tests can reach them.
@@ -63,6 +64,8 @@ public:
     BytePos TrackStart = 0;
     BytePos TrackEnd = 0;
     std::string OutBase;
+    // Why the last RenderTrack returned false: the file concerned and the first reason.
+    Failure Why;
 
 private:
     // One row of the track with its positions, converted once per track.
@@ -75,6 +78,9 @@ private:
     bool AfterBlock(std::uint32_t bytes);
     bool Finish();
     bool Fail();
+    // Keeps the first reason of a failing track; what goes wrong while cleaning up follows
+    // from it.
+    void Explain(const std::string& file, const std::string& reason);
 
     TransferUi& ui_;
     const Selection& sel_;

@@ -52,10 +52,26 @@ std::string FindSongAdl(const std::string& driveRoot, const std::string& songNam
 
 std::int32_t ReadSongSampleRate(const std::string& adlPath) {
     const Lines lines = platform::LoadLines(adlPath);
-    const std::optional<SequenceLines> sequence = ReadSequenceLines(lines);
-    if (!sequence)
-        throw ConvertError("'' is not a valid integer value");
-    return SampleRateFromSequence(*sequence);
+    try {
+        const std::optional<SequenceLines> sequence = ReadSequenceLines(lines);
+        if (!sequence)
+            throw ConvertError("'' is not a valid integer value");
+        try {
+            return SampleRateFromSequence(*sequence);
+        } catch (TextError& e) {
+            // The rate is read from the line after the last "<SEQUENCE>".
+            for (std::size_t i = lines.size(); i-- > 0;) {
+                if (Trim(lines[i]) == "<SEQUENCE>") {
+                    e.SetLine(i + 2);
+                    break;
+                }
+            }
+            throw;
+        }
+    } catch (TextError& e) {
+        e.SetFile(adlPath);
+        throw;
+    }
 }
 
 void LoadSongList(Selection& sel, const std::string& drive) {

@@ -2,6 +2,8 @@
 // How the transfer engines reach the user: questions, messages and the progress display.
 // The window's dialog, the command-line tool and the tests each implement it, so they all
 // drive the same engines.
+#include "transfer/Failure.h"
+
 #include <cstdint>
 #include <string>
 
@@ -18,6 +20,15 @@ public:
     virtual bool Ask(const std::string& text) = 0;
     // A plain message with an OK button.
     virtual void Message(const std::string& text) = 0;
+    // A message about a failure with what is known of its cause: `text` stays the message as
+    // it is, the file and the reason follow it. An empty `text` tells the cause alone.
+    // Interfaces that show no more than one text show the message, or the cause when there is
+    // no message.
+    virtual void Report(const std::string& text, const Failure& why) {
+        Message(text.empty() ? FailureText(why) : text);
+    }
+    // A file of the transfer is complete under its final name.
+    virtual void FileWritten(const std::string& path) { (void)path; }
 
     // The progress display. Showing it clears the Cancelled flag.
     virtual void ShowProgress() = 0;

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -129,24 +130,45 @@ std::optional<ChunkSpot> FindChunk(std::FILE* f, const char (&id)[5]) {
     return std::nullopt;
 }
 
-FilePtr OpenForReading(const std::string& path) {
-    return FilePtr(platform::OpenFile(path, "rb"));
+FilePtr OpenForReading(const std::string& path, Failure* why) {
+    errno = 0;
+    FilePtr f(platform::OpenFile(path, "rb"));
+    if (!f && why)
+        *why = {path, SystemReason(errno)};
+    return f;
+}
+
+// Why FindChunk found no chunk `id`: the file is no RIFF WAVE file, or it lacks that chunk.
+void ExplainMissingChunk(std::FILE* f, const std::string& path, const char (&id)[5],
+                         Failure* why) {
+    if (!why)
+        return;
+    unsigned char head[12];
+    const bool wave = Seek(f, 0, SEEK_SET) && ReadExact(f, head, sizeof head) &&
+                      std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+    const bool data = std::memcmp(id, "data", 4) == 0;
+    *why = {path, !wave ? kReasonNotWave : data ? kReasonNoAudio : kReasonNoFormat};
 }
 
 } // namespace
 
-std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path) {
-    FilePtr f = OpenForReading(path);
+std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* why) {
+    FilePtr f = OpenForReading(path, why);
     if (!f)
         return std::nullopt;
     const auto spot = FindChunk(f.get(), "fmt ");
-    if (!spot)
+    if (!spot) {
+        ExplainMissingChunk(f.get(), path, "fmt ", why);
         return std::nullopt;
+    }
 
     unsigned char record[kFormatBytes] = {};
     const std::size_t count = std::min<std::size_t>(spot->size, kFormatBytes);
-    if (!Seek(f.get(), spot->dataStart, SEEK_SET) || !ReadExact(f.get(), record, count))
+    if (!Seek(f.get(), spot->dataStart, SEEK_SET) || !ReadExact(f.get(), record, count)) {
+        if (why)
+            *why = {path, SystemReason(errno)};
         return std::nullopt;
+    }
 
     WaveFormatInfo info;
     info.format.formatTag = Le16(record);
@@ -161,7 +183,7 @@ std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path) {
 }
 
 std::optional<std::uint32_t> ReadDataSize(const std::string& path) {
-    FilePtr f = OpenForReading(path);
+    FilePtr f = OpenForReading(path, nullptr);
     if (!f)
         return std::nullopt;
     const auto spot = FindChunk(f.get(), "data");
@@ -171,7 +193,7 @@ std::optional<std::uint32_t> ReadDataSize(const std::string& path) {
 }
 
 std::optional<std::uint64_t> FileLength(const std::string& path) {
-    FilePtr f = OpenForReading(path);
+    FilePtr f = OpenForReading(path, nullptr);
     if (!f)
         return std::nullopt;
     return LengthOf(f.get());
@@ -212,13 +234,15 @@ std::size_t WaveReader::Read(void* buffer, std::size_t count) {
     return got;
 }
 
-std::unique_ptr<WaveReader> OpenWaveData(const std::string& path) {
-    FilePtr f = OpenForReading(path);
+std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why) {
+    FilePtr f = OpenForReading(path, why);
     if (!f)
         return nullptr;
     const auto spot = FindChunk(f.get(), "data");
-    if (!spot)
+    if (!spot) {
+        ExplainMissingChunk(f.get(), path, "data", why);
         return nullptr;
+    }
 
     std::unique_ptr<WaveReader> reader(new WaveReader());
     reader->dataStart_ = spot->dataStart;
@@ -242,16 +266,23 @@ bool WaveWriter::Write(const void* data, std::size_t count) {
         return true;
     if (count > kMaxDataBytes - written_) {
         // The sizes of a larger file would not fit the header's 32-bit fields.
-        failed_ = true;
+        Fail(EFBIG);
         return false;
     }
+    errno = 0;
     const std::size_t done = std::fwrite(data, 1, count, file_);
     written_ += done;
     if (done != count) {
-        failed_ = true;
+        Fail(errno);
         return false;
     }
     return true;
+}
+
+void WaveWriter::Fail(int error) {
+    failed_ = true;
+    if (error_ == 0)
+        error_ = error != 0 ? error : EIO;
 }
 
 bool WaveWriter::Close() {
@@ -264,6 +295,7 @@ bool WaveWriter::Close() {
     // The sizes are fixed even after a failed write, so that what did reach the file is
     // described correctly.
     std::clearerr(f);
+    errno = 0;
     const auto dataSize = static_cast<std::uint32_t>(written_);
     const std::uint32_t pad = dataSize & 1u;
     if (pad) {
@@ -277,14 +309,20 @@ bool WaveWriter::Close() {
     ok = Seek(f, 42, SEEK_SET) && WriteExact(f, field, 4) && ok;
     ok = std::fflush(f) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
-    failed_ = !ok;
+    if (!ok)
+        Fail(errno);
     return ok;
 }
 
-std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_t sampleRate) {
+std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_t sampleRate,
+                                           Failure* why) {
+    errno = 0;
     std::FILE* f = platform::OpenFile(path, "wb");
-    if (!f)
+    if (!f) {
+        if (why)
+            *why = {path, SystemReason(errno)};
         return nullptr;
+    }
     // Whole blocks of 64 KiB go straight to the file; short segments and silences are
     // gathered into writes of that size.
     std::setvbuf(f, nullptr, _IOFBF, kCopyBlock);
@@ -309,6 +347,8 @@ std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_
     PutLe32(header + 42, 0);
 
     if (!WriteExact(f, header, sizeof header)) {
+        if (why)
+            *why = {path, SystemReason(errno)};
         // Nothing usable was written; the emptied file is removed rather than left behind.
         std::fclose(f);
         platform::DeleteFile(path);

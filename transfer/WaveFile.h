@@ -1,6 +1,9 @@
 #pragma once
 // RIFF WAVE files: reading the format and the data chunk of any file a card or a folder
 // holds, and writing the program's own 46-byte-header mono 16-bit files.
+// Operations that open a file take an optional Failure that they fill when they fail.
+#include "transfer/Failure.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -29,7 +32,7 @@ struct WaveFormatInfo {
 // Block size of every audio copy.
 constexpr std::uint32_t kCopyBlock = 65536;
 
-std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path);
+std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* why = nullptr);
 std::optional<std::uint32_t> ReadDataSize(const std::string& path);
 // Byte length of the whole file.
 std::optional<std::uint64_t> FileLength(const std::string& path);
@@ -43,6 +46,8 @@ public:
     WaveReader& operator=(const WaveReader&) = delete;
 
     std::uint32_t DataSize() const { return dataSize_; }
+    // The file holds fewer audio bytes than its "data" chunk announces.
+    bool Truncated() const { return available_ < dataSize_; }
     // Moves forward by `bytes` from the current position (may go past the end).
     void Skip(std::uint64_t bytes);
     // Back to the first audio byte.
@@ -52,7 +57,7 @@ public:
     std::size_t Read(void* buffer, std::size_t count);
 
 private:
-    friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path);
+    friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why);
     friend bool CopyBlocks(WaveReader&, class WaveWriter&, std::uint32_t,
                            const std::function<bool(std::uint32_t)>&);
     WaveReader() = default;
@@ -67,7 +72,7 @@ private:
 };
 
 // nullptr when the file does not open or has no RIFF/WAVE "data" chunk.
-std::unique_ptr<WaveReader> OpenWaveData(const std::string& path);
+std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why = nullptr);
 
 // A file being written: header written, "data" chunk open.
 class WaveWriter {
@@ -80,23 +85,28 @@ public:
     // would outgrow the 32-bit size fields. After a failure every further write is refused.
     bool Write(const void* data, std::size_t count);
     std::uint64_t Written() const { return written_; }
+    // The system's error number of the first failure (EFBIG for audio too long), 0 if none.
+    int Error() const { return error_; }
     // Sets the "data" and "RIFF" sizes (pad byte when odd), flushes and closes.
     // False when any write, the flush or the close failed.
     bool Close();
 
 private:
     friend std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path,
-                                                      std::uint32_t sampleRate);
+                                                      std::uint32_t sampleRate, Failure* why);
     friend bool CopyBlocks(WaveReader&, WaveWriter&, std::uint32_t,
                            const std::function<bool(std::uint32_t)>&);
     WaveWriter() = default;
     std::FILE* file_ = nullptr;
     std::uint64_t written_ = 0;
     bool failed_ = false;
+    int error_ = 0;
+    void Fail(int error);
 };
 
 // Creates (or empties) `path` as a mono 16-bit file at `sampleRate`; nullptr on failure.
-std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_t sampleRate);
+std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_t sampleRate,
+                                           Failure* why = nullptr);
 // Closes the file, fixing its sizes (same as writer.Close()).
 bool CloseWaveFile(WaveWriter& writer);
 

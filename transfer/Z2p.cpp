@@ -2,7 +2,9 @@
 
 #include "platform/Platform.h"
 #include "song/Adl.h"
+#include "song/Errors.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace th {
@@ -16,14 +18,17 @@ bool TImportJob::RunImport() {
     if (!ui_.Ask("ZT-6 to PC\r\n\r\n" + platform::DisplayPath(DestFolder + "\\tr(TrNo).wav")))
         return false;
     ui_.ShowProgress();
+    Why = {};
     // The three ways a run fails, each turned into one message at the end.
     try {
         if (!OpenEventFile())
             throw 1;
         if (!ReadEventList())
             throw 2;
-        if (!RenderTickedTracks())
+        if (!RenderTickedTracks()) {
+            Why = renderer_.Why;
             throw 3;
+        }
     } catch (int code) {
         ShowImportError(code);
         return false;
@@ -33,17 +38,30 @@ bool TImportJob::RunImport() {
 
 bool TImportJob::OpenEventFile() {
     AdlPath = sel_.AdlPath;
-    if (AdlPath.empty())
+    if (AdlPath.empty()) {
+        Why = {sel_.DriveRoot + "\\" + sel_.SongName(), "The song folder holds no edit list (.ADL)"};
         return false;
+    }
+    errno = 0;
     std::FILE* f = platform::OpenFile(AdlPath, "rb");
-    if (!f)
+    if (!f) {
+        Why = {AdlPath, SystemReason(errno)};
         return false;
+    }
     std::fclose(f);
     return true;
 }
 
 bool TImportJob::ReadEventList() {
-    return th::ReadEventList(platform::LoadLines(AdlPath), table_);
+    try {
+        if (th::ReadEventList(platform::LoadLines(AdlPath), table_))
+            return true;
+    } catch (TextError& e) {
+        e.SetFile(AdlPath);
+        throw;
+    }
+    Why = {AdlPath, "The event list holds more than 9998 events"};
+    return false;
 }
 
 bool TImportJob::RenderTickedTracks() {
@@ -60,13 +78,13 @@ bool TImportJob::RenderTickedTracks() {
 void TImportJob::ShowImportError(int code) {
     switch (code) {
     case 1:
-        ui_.Message("This drive isn't ZT-6.");
+        ui_.Report("This drive isn't ZT-6.", Why);
         break;
     case 2:
-        ui_.Message("Too many events!");
+        ui_.Report("Too many events!", Why);
         break;
     case 3:
-        ui_.Message("Copy failed!");
+        ui_.Report("Copy failed!", Why);
         break;
     default:
         break;

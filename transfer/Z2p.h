@@ -23,6 +23,7 @@ public:
 
     std::string DestFolder; // copied at the start of the run
     std::string AdlPath;    // copied by OpenEventFile
+    Failure Why;            // why the step that failed failed, shown with its message
 
 private:
     TransferUi& ui_;

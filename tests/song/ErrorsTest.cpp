@@ -41,7 +41,9 @@ TEST(LineAt, ThrowsPastTheEnd) {
         LineAt(lines, 3);
         ADD_FAILURE();
     } catch (const ListIndexError& e) {
-        EXPECT_STREQ(e.what(), "List index out of bounds (3)");
+        // The missing line is the fourth.
+        EXPECT_STREQ(e.what(), "line 4: List index out of bounds (3)");
+        EXPECT_EQ(e.Message(), "List index out of bounds (3)");
     }
     EXPECT_THROW(LineAt({}, 0), ListIndexError);
 }

@@ -128,6 +128,12 @@ bool FakeUi::Ask(const std::string& text) {
     return a;
 }
 
+void FakeUi::Report(const std::string& text, const th::Failure& why) {
+    if (!text.empty())
+        messages.push_back(text);
+    failures.push_back(why);
+}
+
 void FakeUi::ShowProgress() {
     shown = true;
     ++showCount;

@@ -66,6 +66,8 @@ class FakeUi : public th::TransferUi {
 public:
     std::vector<std::string> questions;
     std::vector<std::string> messages;
+    std::vector<th::Failure> failures; // what came with each Report, also without a message
+    std::vector<std::string> written;  // files reported as complete
     std::vector<std::string> labels;
     std::deque<bool> answers;
     bool defaultAnswer = true;
@@ -80,6 +82,8 @@ public:
 
     bool Ask(const std::string& text) override;
     void Message(const std::string& text) override { messages.push_back(text); }
+    void Report(const std::string& text, const th::Failure& why) override;
+    void FileWritten(const std::string& path) override { written.push_back(path); }
     void ShowProgress() override;
     void CloseProgress() override { shown = false; }
     void SetLabel(const std::string& text) override { labels.push_back(text); }
