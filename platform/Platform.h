@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,14 +109,46 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool CreateDirectory(const std::string& path);
 
 // Opens a file with an fopen mode ("rb", "wb", "r+b", ...). nullptr on failure and for
-// anything that exists but is not a file (a folder, a device).
+// anything that exists but is not a file (a folder, a device). A file opened for writing is
+// closed with CloseFile.
 std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// The program writes, flushes, syncs and closes the files it creates through these, so that
+// every failure is seen (and tests can cause one). On failure they return false (WriteFile a
+// short count) with errno telling why.
+std::size_t WriteFile(std::FILE* f, const void* data, std::size_t count); // fwrite
+bool FlushFile(std::FILE* f);                                             // fflush
+// Flushes the stream and waits until the file's data is on the medium (fsync,
+// FlushFileBuffers).
+bool SyncFile(std::FILE* f);
+// Waits until a folder's entries (new names, renames) are on the medium; true where the
+// system has no such step.
+bool SyncDirectory(const std::string& path);
+// Closes the stream, also when it reports failure (buffered data that could not be written).
+bool CloseFile(std::FILE* f);
 
 // Copies `count` bytes from `from` at file offset `offset` to the end of `to` inside the
 // kernel, where the system can. Returns the bytes copied: fewer than `count` (even 0) means
-// the caller copies the rest itself. `from`'s stream position is left alone; `to` is left
-// positioned at its end.
-std::size_t CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to, std::size_t count);
+// the caller copies the rest itself; nullopt means writing `to` failed (errno tells why) and
+// the copy must fail. `from`'s stream position is left alone; `to` is left positioned at its
+// end.
+std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to,
+                                         std::size_t count);
+
+// --- Fault injection (tests) ---------------------------------------------------------------
+
+// The file operations a test can make fail. Write covers WriteFile, FlushFile and the kernel
+// copy; Sync covers SyncFile and SyncDirectory; Open covers OpenFile; Rename RenameFile;
+// Close CloseFile.
+enum class FileOp { Open, Write, Sync, Rename, Close };
+// Asked before each such operation with the path as the caller named it (for a stream, the
+// path it was opened with; empty for a stream not opened for writing). Returns 0 to let the
+// operation run, or an errno value (ENOSPC, EIO, ...) to make it fail with that reason
+// without touching the file; a failed close still releases the stream.
+using FaultHook = std::function<int(FileOp op, const std::string& path)>;
+// Installs the hook for the whole process; an empty hook removes it. The program never
+// installs one. tests/support/FaultInjection.h fails the N-th operation of a kind.
+void SetFaultHook(FaultHook hook);
 
 // The whole content of a file; nullopt when it can't be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);

@@ -5,6 +5,9 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -37,7 +40,103 @@ std::map<char, std::string>& Mappings() {
     return m;
 }
 
+// The installed fault hook; `hooked` spares the lock on every write while none is installed.
+struct FaultState {
+    std::mutex mutex;
+    FaultHook hook;
+    std::map<const std::FILE*, std::string> writePaths; // streams opened for writing
+    std::atomic<bool> hooked{false};
+};
+
+FaultState& Faults() {
+    static FaultState state;
+    return state;
+}
+
+// The error a test wants for this operation (errno set to it), or 0.
+int InjectedFault(FileOp op, const std::string& path) {
+    FaultState& s = Faults();
+    if (!s.hooked.load(std::memory_order_acquire))
+        return 0;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const int error = s.hook ? s.hook(op, path) : 0;
+    if (error != 0)
+        errno = error;
+    return error;
+}
+
+int InjectedFault(FileOp op, const std::FILE* f) {
+    FaultState& s = Faults();
+    if (!s.hooked.load(std::memory_order_acquire))
+        return 0;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        auto it = s.writePaths.find(f);
+        if (it != s.writePaths.end())
+            path = it->second;
+    }
+    return InjectedFault(op, path);
+}
+
+bool IsWriteMode(const char* mode) {
+    return std::strpbrk(mode, "wa+") != nullptr;
+}
+
+// Remembers the path of a stream opened for writing while a hook is installed, for the
+// hook's sake.
+void RememberStream(const std::FILE* f, const std::string& path, const char* mode) {
+    FaultState& s = Faults();
+    if (!f || !IsWriteMode(mode) || !s.hooked.load(std::memory_order_acquire))
+        return;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.writePaths[f] = path;
+}
+
+void ForgetStream(const std::FILE* f) {
+    FaultState& s = Faults();
+    if (!s.hooked.load(std::memory_order_acquire))
+        return;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.writePaths.erase(f);
+}
+
 } // namespace
+
+void SetFaultHook(FaultHook hook) {
+    FaultState& s = Faults();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.hooked.store(static_cast<bool>(hook), std::memory_order_release);
+    s.hook = std::move(hook);
+    s.writePaths.clear();
+}
+
+std::size_t WriteFile(std::FILE* f, const void* data, std::size_t count) {
+    if (count == 0)
+        return 0;
+    if (InjectedFault(FileOp::Write, f) != 0)
+        return 0;
+    return std::fwrite(data, 1, count, f);
+}
+
+bool FlushFile(std::FILE* f) {
+    if (InjectedFault(FileOp::Write, f) != 0)
+        return false;
+    return std::fflush(f) == 0;
+}
+
+bool CloseFile(std::FILE* f) {
+    if (!f)
+        return false;
+    const int injected = InjectedFault(FileOp::Close, f);
+    ForgetStream(f);
+    const bool closed = std::fclose(f) == 0;
+    if (injected != 0) {
+        errno = injected;
+        return false;
+    }
+    return closed;
+}
 
 void UnmapDrive(const std::string& drive) {
     auto letter = DriveLetter(drive);

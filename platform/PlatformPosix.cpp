@@ -485,6 +485,8 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
+    if (InjectedFault(FileOp::Rename, to) != 0)
+        return false;
     const std::string source = Resolve(from).native;
     const Resolved target = Resolve(to);
     const std::string askedName = LastComponent(to);
@@ -517,23 +519,34 @@ bool CreateDirectory(const std::string& path) {
     return !native.empty() && ::mkdir(native.c_str(), 0777) == 0;
 }
 
-std::size_t CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to, std::size_t count) {
+std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to,
+                                         std::size_t count) {
 #if defined(__linux__)
-    if (std::fflush(to) != 0)
-        return 0;
+    // Bytes still in the stream's buffer go first; if they can't, the file lacks them.
+    if (!FlushFile(to))
+        return std::nullopt;
     const int in = ::fileno(from);
     const int out = ::fileno(to);
     auto at = static_cast<off_t>(offset);
     std::size_t done = 0;
     while (done < count) {
         const ssize_t n = ::copy_file_range(in, &at, out, nullptr, count - done, 0);
-        if (n <= 0)
-            break; // not supported across these files, or the source ended: the caller goes on
+        if (n == 0)
+            break; // the source ended: the caller goes on
+        if (n < 0) {
+            // Not supported across these files: the caller copies the rest. Anything else
+            // (no space, an I/O error) is a failed write.
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                errno == EBADF || errno == EPERM || errno == ETXTBSY)
+                break;
+            return std::nullopt;
+        }
         done += static_cast<std::size_t>(n);
     }
-    // The stream must know where the descriptor now stands before it writes again.
+    // The stream must know where the descriptor now stands before it writes again; if it
+    // can't, its next write would land at a stale position.
     if (done > 0 && ::fseeko(to, 0, SEEK_END) != 0)
-        return 0;
+        return std::nullopt;
     return done;
 #else
     (void)from, (void)offset, (void)to, (void)count;
@@ -551,7 +564,39 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
         errno = EISDIR;
         return nullptr;
     }
-    return std::fopen(native.c_str(), mode);
+    if (InjectedFault(FileOp::Open, path) != 0)
+        return nullptr;
+    std::FILE* f = std::fopen(native.c_str(), mode);
+    RememberStream(f, path, mode);
+    return f;
+}
+
+bool SyncFile(std::FILE* f) {
+    if (!FlushFile(f))
+        return false;
+    if (InjectedFault(FileOp::Sync, f) != 0)
+        return false;
+    return ::fsync(::fileno(f)) == 0;
+}
+
+bool SyncDirectory(const std::string& path) {
+    if (InjectedFault(FileOp::Sync, path) != 0)
+        return false;
+    const std::string native = Resolve(path).native;
+    if (native.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Some file systems can't sync a folder (EINVAL); their entries are then written with
+    // the files' own syncs.
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ok;
 }
 
 std::string ProgramFolder() {

@@ -13,7 +13,10 @@
 #include "platform/Platform.h"
 #include "platform/PlatformCommon.inl"
 
+#include <io.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -222,6 +225,8 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
+    if (InjectedFault(FileOp::Rename, to) != 0)
+        return false;
     const std::string source = NativePath(from);
     const std::string target = NativePath(to);
     return !source.empty() && !target.empty() &&
@@ -234,7 +239,7 @@ bool CreateDirectory(const std::string& path) {
 }
 
 // No in-kernel copy here: the caller copies through its own buffer.
-std::size_t CopyFileRange(std::FILE*, std::uint64_t, std::FILE*, std::size_t) {
+std::optional<std::size_t> CopyFileRange(std::FILE*, std::uint64_t, std::FILE*, std::size_t) {
     return 0;
 }
 
@@ -245,7 +250,29 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     const DWORD a = ::GetFileAttributesA(native.c_str());
     if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
         return nullptr;
-    return std::fopen(native.c_str(), mode);
+    if (InjectedFault(FileOp::Open, path) != 0)
+        return nullptr;
+    std::FILE* f = std::fopen(native.c_str(), mode);
+    RememberStream(f, path, mode);
+    return f;
+}
+
+bool SyncFile(std::FILE* f) {
+    if (!FlushFile(f))
+        return false;
+    if (InjectedFault(FileOp::Sync, f) != 0)
+        return false;
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
+    if (handle == INVALID_HANDLE_VALUE || !::FlushFileBuffers(handle)) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+// A folder's entries reach the medium with the files' own flushes here.
+bool SyncDirectory(const std::string& path) {
+    return InjectedFault(FileOp::Sync, path) == 0;
 }
 
 std::string ProgramFolder() {

@@ -247,9 +247,9 @@ bool TExportJob::WriteNewList(const std::string& tempPath) {
     std::FILE* f = platform::OpenFile(tempPath, "wb");
     if (!f)
         return false;
-    bool ok = std::fwrite(newList_.data(), 1, newList_.size(), f) == newList_.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
+    bool ok = platform::WriteFile(f, newList_.data(), newList_.size()) == newList_.size();
+    ok = platform::FlushFile(f) && ok;
+    ok = platform::CloseFile(f) && ok;
     return ok;
 }
 

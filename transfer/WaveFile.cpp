@@ -70,7 +70,7 @@ bool ReadExact(std::FILE* f, void* buffer, std::size_t count) {
 }
 
 bool WriteExact(std::FILE* f, const void* data, std::size_t count) {
-    return std::fwrite(data, 1, count, f) == count;
+    return platform::WriteFile(f, data, count) == count;
 }
 
 // Closes the file when the holder goes, so that every way out of a reader closes it.
@@ -256,7 +256,7 @@ std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why) 
 
 WaveWriter::~WaveWriter() {
     if (file_)
-        std::fclose(file_);
+        platform::CloseFile(file_);
 }
 
 bool WaveWriter::Write(const void* data, std::size_t count) {
@@ -270,7 +270,7 @@ bool WaveWriter::Write(const void* data, std::size_t count) {
         return false;
     }
     errno = 0;
-    const std::size_t done = std::fwrite(data, 1, count, file_);
+    const std::size_t done = platform::WriteFile(file_, data, count);
     written_ += done;
     if (done != count) {
         Fail(errno);
@@ -307,8 +307,8 @@ bool WaveWriter::Close() {
     ok = Seek(f, 4, SEEK_SET) && WriteExact(f, field, 4) && ok;
     PutLe32(field, dataSize);
     ok = Seek(f, 42, SEEK_SET) && WriteExact(f, field, 4) && ok;
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
+    ok = platform::FlushFile(f) && ok;
+    ok = platform::CloseFile(f) && ok;
     if (!ok)
         Fail(errno);
     return ok;
@@ -350,7 +350,7 @@ std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_
         if (why)
             *why = {path, SystemReason(errno)};
         // Nothing usable was written; the emptied file is removed rather than left behind.
-        std::fclose(f);
+        platform::CloseFile(f);
         platform::DeleteFile(path);
         return nullptr;
     }
@@ -380,8 +380,13 @@ bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
             bytes <= kMaxDataBytes - dest.written_) {
             const auto present = static_cast<std::size_t>(
                 std::min<std::uint64_t>(bytes, source.available_ - source.pos_));
-            done = platform::CopyFileRange(source.file_, source.dataStart_ + source.pos_,
-                                           dest.file_, present);
+            const std::optional<std::size_t> copied = platform::CopyFileRange(
+                source.file_, source.dataStart_ + source.pos_, dest.file_, present);
+            if (!copied) {
+                dest.Fail(errno);
+                return false;
+            }
+            done = *copied;
             source.Skip(done);
             dest.written_ += done;
         }

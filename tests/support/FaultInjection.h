@@ -1,0 +1,50 @@
+#pragma once
+// Makes one file operation of the program fail, as a full disk or a pulled card would.
+//
+//     testsupport::FaultPlan full(platform::FileOp::Write, 1, ENOSPC); // first write fails
+//     ... run the job ...
+//     EXPECT_TRUE(full.Fired());
+//
+// A plan with nth == 0 fails nothing and only counts, which tells how many operations of
+// each kind a run makes. One plan at a time; it removes its hook when it goes.
+#include "platform/Platform.h"
+
+#include <array>
+#include <string>
+
+namespace testsupport {
+
+class FaultPlan {
+public:
+    explicit FaultPlan(platform::FileOp op = platform::FileOp::Write, unsigned nth = 0,
+                       int error = 0)
+        : op_(op), nth_(nth), error_(error) {
+        platform::SetFaultHook([this](platform::FileOp op, const std::string& path) {
+            const unsigned seen = ++counts_[static_cast<std::size_t>(op)];
+            if (op != op_ || seen != nth_)
+                return 0;
+            failedPath_ = path;
+            fired_ = true;
+            return error_;
+        });
+    }
+    ~FaultPlan() { platform::SetFaultHook({}); }
+    FaultPlan(const FaultPlan&) = delete;
+    FaultPlan& operator=(const FaultPlan&) = delete;
+
+    // Operations of kind `op` seen so far, the failed one included.
+    unsigned Count(platform::FileOp op) const { return counts_[static_cast<std::size_t>(op)]; }
+    bool Fired() const { return fired_; }
+    // The path the failed operation named (empty for a stream opened for reading).
+    const std::string& FailedPath() const { return failedPath_; }
+
+private:
+    platform::FileOp op_;
+    unsigned nth_;
+    int error_;
+    std::array<unsigned, 5> counts_{};
+    bool fired_ = false;
+    std::string failedPath_;
+};
+
+} // namespace testsupport
