@@ -35,6 +35,7 @@ std::string ConsoleText(const std::string& text) {
 
 ConsoleUi::ConsoleUi(bool yes, Verbosity verbosity)
     : yes_(yes), verbosity_(verbosity), tty_(::isatty(STDERR_FILENO) != 0) {
+    interrupted = 0; // a new run: a Ctrl+C of an earlier one is over
     std::signal(SIGINT, OnInterrupt);
 }
 

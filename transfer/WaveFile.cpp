@@ -139,8 +139,7 @@ FilePtr OpenForReading(const std::string& path, Failure* why) {
 }
 
 // Why FindChunk found no chunk `id`: the file is no RIFF WAVE file, or it lacks that chunk.
-void ExplainMissingChunk(std::FILE* f, const std::string& path, const char (&id)[5],
-                         Failure* why) {
+void ExplainMissingChunk(std::FILE* f, const std::string& path, const char (&id)[5], Failure* why) {
     if (!why)
         return;
     unsigned char head[12];

@@ -39,7 +39,8 @@ bool TImportJob::RunImport() {
 bool TImportJob::OpenEventFile() {
     AdlPath = sel_.AdlPath;
     if (AdlPath.empty()) {
-        Why = {sel_.DriveRoot + "\\" + sel_.SongName(), "The song folder holds no edit list (.ADL)"};
+        Why = {sel_.DriveRoot + "\\" + sel_.SongName(),
+               "The song folder holds no edit list (.ADL)"};
         return false;
     }
     errno = 0;
