@@ -29,9 +29,11 @@
 #include <QTreeWidget>
 #include <QWheelEvent>
 
+#include <cerrno>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 
 using namespace testsupport;
@@ -44,6 +46,7 @@ class FakeMessages : public th::UserMessages {
 public:
     std::vector<std::string> questions;
     std::vector<std::string> messages;
+    std::vector<std::string> details; // the file and reason shown under a failure's message
     std::deque<bool> answers;
     std::function<void(const std::string&)> onAsk;
 
@@ -58,7 +61,20 @@ public:
         return a;
     }
     void Message(const std::string& text) override { messages.push_back(text); }
+    void Report(const std::string& text, const th::Failure& why) override {
+        if (!text.empty())
+            messages.push_back(text);
+        details.push_back(th::FailureText(why));
+    }
 };
+
+std::map<std::string, std::string> Snap(const fs::path& root) {
+    std::map<std::string, std::string> s;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        s[fs::relative(e.path(), root).string()] =
+            e.is_regular_file() ? ReadFile(e.path()) : std::string("<dir>");
+    return s;
+}
 
 const std::string kTc25 = "00.00.00.00|0000";
 
@@ -146,6 +162,126 @@ class WindowTest : public QObject {
         QTabBar* bar = form->PageControl1->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
         QCOMPARE(form->PageControl1->currentIndex(), index);
+    }
+
+    // Each cause of a failed transfer: the message as it always was, then the file and the
+    // reason, and the card and the folder as they were.
+    struct Cause {
+        const char* name;
+        bool exporting;
+        std::function<void()> setup;
+        std::function<std::unique_ptr<FailOn>()> during;
+        std::vector<std::string> messages;
+        fs::path file; // named under the message, with the reason
+        std::string reason;
+    };
+
+    static constexpr int kCauseCount = 11;
+    std::vector<Cause> Causes() {
+        using platform::FileOp;
+        const fs::path song = cardE->path() / "SONGA";
+        const fs::path out = pc->path() / "tr01.wav";
+        auto fail = [](FileOp op, const char* part, int error) {
+            return [=] { return std::make_unique<FailOn>(op, part, error); };
+        };
+        return {
+            {"import, disk full",
+             false,
+             nullptr,
+             fail(FileOp::Write, "tr01", ENOSPC),
+             {"Copy failed!"},
+             out,
+             "No space left on device"},
+            {"import, read-only folder",
+             false,
+             nullptr,
+             fail(FileOp::Open, "tr01", EACCES),
+             {"Copy failed!"},
+             out,
+             "Permission denied"},
+            {"import, missing source",
+             false,
+             [=] { fs::remove(song / "zt60001.wav"); },
+             nullptr,
+             {"Copy failed!"},
+             song / "ZT60001.WAV",
+             "No such file or directory"},
+            {"import, overwrite declined",
+             false,
+             [=, this] {
+                 WriteFile(out, "old take");
+                 msgs.answers = {true, false};
+             },
+             nullptr,
+             {"Copy failed!"},
+             out,
+             "Not replaced: the overwrite was declined"},
+            {"import, Cancel",
+             false,
+             [this] {
+                 wave->OnProcessMessages = [this] {
+                     QTest::mouseClick(wave->BTN_Cancel, Qt::LeftButton);
+                 };
+             },
+             nullptr,
+             {"Copy failed!"},
+             out,
+             "Cancelled"},
+            {"import, damaged list line",
+             false,
+             [=] {
+                 WriteFile(song / "SONGA.ADL", AdlText(44100, kTc25,
+                                                       {EventLine(1, 1, "ZT60001.WAV", kTc25, kTc25,
+                                                                  "00.00.03.00|0000"),
+                                                        ""}));
+             },
+             nullptr,
+             {"SONGA.ADL, line 14: '' is not a valid integer value"},
+             {},
+             ""},
+            {"export, disk full",
+             true,
+             nullptr,
+             fail(FileOp::Write, "SONGA", ENOSPC),
+             {"Copy failed!"},
+             song / "zt60002.wav",
+             "No space left on device"},
+            {"export, read-only folder",
+             true,
+             nullptr,
+             fail(FileOp::Open, "\\zt6", EACCES),
+             {"Copy failed!"},
+             song / "zt60002.wav",
+             "Permission denied"},
+            {"export, missing source",
+             true,
+             nullptr,
+             fail(FileOp::Open, "tr01.wav", ENOENT),
+             {},
+             out,
+             "No such file or directory"},
+            {"export, short source",
+             true,
+             [=] {
+                 const std::string wav = ReadFile(out);
+                 WriteFile(out, wav.substr(0, wav.size() - 100));
+             },
+             nullptr,
+             {},
+             out,
+             "The file ends before its audio does"},
+            {"export, damaged list",
+             true,
+             [=] {
+                 std::string adl = ReadFile(song / "SONGA.ADL");
+                 adl.replace(adl.find("</EVENT_LIST>"), 13, "</EVENT_LIS");
+                 WriteFile(song / "SONGA.ADL", adl);
+             },
+             nullptr,
+             {"Error!"},
+             song / "SONGA.ADL",
+             "The edit list does not end with </EVENT_LIST> and </ADL>"},
+        };
     }
 
 private slots:
@@ -471,6 +607,44 @@ private slots:
         QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
         QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
         QVERIFY(fs::exists(pc->path() / "tr01.wav"));
+    }
+
+    void failureMessages_data() {
+        // The rows need the cards of init(): only their count is known here.
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < kCauseCount; ++i)
+            QTest::newRow(QByteArray::number(i).constData()) << i;
+    }
+
+    void failureMessages() {
+        QFETCH(int, row);
+        const std::vector<Cause> causes = Causes();
+        QCOMPARE(static_cast<int>(causes.size()), kCauseCount);
+        const Cause c = causes[static_cast<std::size_t>(row)];
+        qInfo("%s", c.name);
+        if (c.exporting) {
+            WriteFile(pc->path() / "tr01.wav", MakeWav(Pattern(3 * 65536 + 10, 3), 44100));
+            ShowTab(1);
+        } else {
+            for (std::size_t i = 1; i < 8; ++i)
+                form->Z2PTr[i]->setChecked(false);
+        }
+        form->SelectFolder(Drive(pc->path()));
+        if (c.setup)
+            c.setup();
+        const auto cardBefore = Snap(cardE->path());
+        const auto pcBefore = Snap(pc->path());
+        {
+            const std::unique_ptr<FailOn> fault = c.during ? c.during() : nullptr;
+            QTest::mouseClick(c.exporting ? form->P2ZBtnConv : form->Z2PBtnConv, Qt::LeftButton);
+        }
+        QCOMPARE(msgs.messages, c.messages);
+        const std::vector<std::string> details = {
+            c.file.empty() ? c.reason : c.file.string() + ": " + c.reason};
+        QCOMPARE(msgs.details, c.reason.empty() ? std::vector<std::string>{} : details);
+        QVERIFY(Snap(cardE->path()) == cardBefore);
+        QVERIFY(Snap(pc->path()) == pcBefore);
+        QVERIFY(!wave->isVisible());
     }
 
     void exportFromTheButton() {

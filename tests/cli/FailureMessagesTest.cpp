@@ -77,24 +77,6 @@ private:
     int master_ = -1, terminal_ = -1, saved_ = -1;
 };
 
-// Makes every `op` on a path containing `part` fail with `error` (0: let it run), and runs
-// `also` before each such operation.
-class FailOn {
-public:
-    FailOn(FileOp op, const std::string& part, int error, std::function<void()> also = {}) {
-        platform::SetFaultHook([=](FileOp o, const std::string& path) {
-            if (o != op || path.find(part) == std::string::npos)
-                return 0;
-            if (also)
-                also();
-            return error;
-        });
-    }
-    ~FailOn() { platform::SetFaultHook({}); }
-    FailOn(const FailOn&) = delete;
-    FailOn& operator=(const FailOn&) = delete;
-};
-
 std::map<std::string, std::string> Snap(const fs::path& root) {
     std::map<std::string, std::string> s;
     for (const auto& e : fs::recursive_directory_iterator(root))
@@ -122,6 +104,10 @@ struct Cause {
     std::function<fs::path(Failures&)> file; // the file the second line names
     std::string reason;
 };
+
+void PrintTo(const Cause& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Failures : public ::testing::TestWithParam<Cause> {
 protected:

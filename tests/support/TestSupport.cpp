@@ -134,6 +134,17 @@ void FakeUi::Report(const std::string& text, const th::Failure& why) {
     failures.push_back(why);
 }
 
+FailOn::FailOn(platform::FileOp op, const std::string& part, int error,
+               std::function<void()> also) {
+    platform::SetFaultHook([=](platform::FileOp o, const std::string& path) {
+        if (o != op || path.find(part) == std::string::npos)
+            return 0;
+        if (also)
+            also();
+        return error;
+    });
+}
+
 void FakeUi::ShowProgress() {
     shown = true;
     ++showCount;

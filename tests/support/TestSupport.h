@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the tests.
+#include "platform/Platform.h"
 #include "transfer/TransferUi.h"
 
 #include <cstdint>
@@ -98,6 +99,17 @@ public:
     bool Cancelled() const override { return cancelled; }
     void SetCancelled(bool c) override { cancelled = c; }
     void ProcessMessages() override;
+};
+
+// Makes every file operation `op` on a path that contains `part` fail with `error` (0 lets it
+// run), as a full disk or a read-only folder would; runs `also` before each such operation.
+class FailOn {
+public:
+    FailOn(platform::FileOp op, const std::string& part, int error,
+           std::function<void()> also = {});
+    ~FailOn() { platform::SetFaultHook({}); }
+    FailOn(const FailOn&) = delete;
+    FailOn& operator=(const FailOn&) = delete;
 };
 
 } // namespace testsupport
