@@ -92,20 +92,30 @@ TEST_F(CliImport, FailuresAndTheirStatus) {
     fs::remove(card / "SONG01" / "zt60002.wav");
     CliResult r = RunCliFull(Import("--yes"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Copy failed!"), std::string::npos) << r.err;
+    // The message, then the file and the reason on the next line.
+    EXPECT_NE(r.err.find("Copy failed!\n" + (card / "SONG01" / "ZT60002.WAV").string() +
+                         ": No such file or directory\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(r.out, "");
 
     fs::remove(card / "SONG01" / "song01.adl");
     r = RunCliFull(Import("--yes"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("This drive isn't ZT-6."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("This drive isn't ZT-6.\n" + (card / "SONG01").string() +
+                         ": The song folder holds no edit list (.ADL)\n"),
+              std::string::npos)
+        << r.err;
 
     WriteFile(
         card / "SONG01" / "song01.adl",
         AdlText(44100, "00|00|00.00|0000", {"\t\t(Entry)\tX\t(Cut)\tF\t\"A\"\t1\t1\ta\tb\tc\t_"}));
     r = RunCliFull(Import("--yes"));
     EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find("'X' is not a valid integer value"), std::string::npos) << r.err;
+    // The edit list and the line of the error are named.
+    EXPECT_NE(r.err.find("song01.adl, line 13: 'X' is not a valid integer value\n"),
+              std::string::npos)
+        << r.err;
 }
 
 // As in the window, a broken first song does not keep another song from being picked.
@@ -116,7 +126,9 @@ TEST_F(CliImport, BrokenSongIsReportedWithoutStoppingOthers) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.out.find("AAA\t\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("SONG01\t44100\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("'nope' is not a valid integer value"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("AAA: AAA.ADL, line 2: 'nope' is not a valid integer value\n"),
+              std::string::npos)
+        << r.err;
 
     r = RunCliFull(Import("--tracks 1 --yes"));
     EXPECT_EQ(r.status, 0) << r.err;

@@ -346,6 +346,27 @@ TEST(Adl, EventListFailures) {
     }
     EXPECT_THROW(ReadEventList({"<EVENT_LIST>", CutLine(1, "a.wav", 1)}, table), ListIndexError);
 
+    // The error names the line of the list that holds it (the first line is line 1), or the
+    // line that is missing.
+    const struct {
+        Lines lines;
+        const char* text;
+    } placed[] = {
+        {{"<ADL>", "<EVENT_LIST>", CutLine(1, "a.wav", 1), "", "</EVENT_LIST>"},
+         "line 4: '' is not a valid integer value"},
+        {{"<EVENT_LIST>", "(Entry)\t12a\t(Cut)\t", "</EVENT_LIST>"},
+         "line 2: '12a' is not a valid integer value"},
+        {{"x", "<EVENT_LIST>", CutLine(1, "a.wav", 1)}, "line 4: List index out of bounds (3)"},
+    };
+    for (const auto& c : placed) {
+        try {
+            ReadEventList(c.lines, table);
+            ADD_FAILURE() << c.text;
+        } catch (const TextError& e) {
+            EXPECT_STREQ(e.what(), c.text);
+        }
+    }
+
     ASSERT_TRUE(ReadEventList({"<ADL>", "</ADL>"}, table));
     EXPECT_EQ(table.EventCount, 0);
     EXPECT_EQ(table.Row(1).SourceFile, "keep.wav");

@@ -48,5 +48,37 @@ TEST(LineAt, ThrowsPastTheEnd) {
     EXPECT_THROW(LineAt({}, 0), ListIndexError);
 }
 
+// The place is added by whoever knows it; the type and the bare message stay.
+TEST(TextError, NamesThePlaceItIsGiven) {
+    const struct {
+        std::size_t line;
+        const char* file;
+        const char* text;
+    } cases[] = {
+        {0, nullptr, "'' is not a valid integer value"},
+        {12, nullptr, "line 12: '' is not a valid integer value"},
+        {0, "E:\\SONG01\\SONG01.ADL", "SONG01.ADL: '' is not a valid integer value"},
+        {12, "E:\\SONG01\\SONG01.ADL", "SONG01.ADL, line 12: '' is not a valid integer value"},
+        {3, "song.adl", "song.adl, line 3: '' is not a valid integer value"},
+    };
+    for (const auto& c : cases) {
+        try {
+            try {
+                StrToInt("");
+            } catch (TextError& e) {
+                if (c.line)
+                    e.SetLine(c.line);
+                if (c.file)
+                    e.SetFile(c.file);
+                throw;
+            }
+            ADD_FAILURE();
+        } catch (const ConvertError& e) {
+            EXPECT_STREQ(e.what(), c.text);
+            EXPECT_EQ(e.Message(), "'' is not a valid integer value");
+        }
+    }
+}
+
 } // namespace
 } // namespace th

@@ -170,6 +170,9 @@ TEST_F(ExportTest, CopiesSelectedTracksAndAppendsNumberedEvents) {
               (std::vector<std::string>{"PC to ZT-6\r\n\r\n" + (pc / "tr(TrNo).wav").string(),
                                         "Overwrite SONG1? (Can't cancel.)"}));
     EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ui.written,
+              (std::vector<std::string>{"E:\\SONG1\\zt60001.wav", "E:\\SONG1\\zt60002.wav",
+                                        "E:\\SONG1\\SONG1.ADL"}));
     EXPECT_EQ(ui.labels, (std::vector<std::string>{"Track1", "Track3"}));
     EXPECT_EQ(ui.max, fs::file_size(pc / "tr01.wav") + fs::file_size(pc / "tr03.wav"));
     EXPECT_EQ(ui.pos, kAudio1.size() + kAudio3.size());
@@ -367,6 +370,41 @@ const std::vector<Refusal> kRefusals = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusalTest, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A refusal names the file and what is wrong with it, under the message.
+TEST_F(ExportTest, RefusalsNameTheFileAndWhatIsWrong) {
+    const struct {
+        std::function<void(ExportFixture&)> setup;
+        std::string message, file, reason;
+    } cases[] = {
+        {[](ExportFixture& f) { f.PutTrack(1, MakeWav(kAudio1, 48000)); }, kRate, "P:\\tr01.wav",
+         "The file is at 48000 Hz, the song at 44100 Hz"},
+        {[](ExportFixture& f) { f.PutTrack(3, MakeWav(kAudio3, 22050)); }, kRate, "P:\\tr03.wav",
+         "The file is at 22050 Hz, the first file at 44100 Hz"},
+        {[](ExportFixture& f) { f.PutTrack(1, MakeWav(kAudio1, 44100, 1, 8)); }, kBits,
+         "P:\\tr01.wav", "8 bits, not 16"},
+        {[](ExportFixture& f) { f.PutTrack(3, MakeWav(kAudio3, 44100, 2)); }, kStereo,
+         "P:\\tr03.wav", "2 channels, not 1"},
+        {ReadOnlyList, "This song is Protected.", "E:\\SONG1\\SONG1.ADL",
+         "The edit list is read-only"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        PutTrack(1, MakeWav(kAudio1));
+        PutTrack(3, WavWithList(kAudio3, 44100));
+        fs::permissions(adl, fs::perms::owner_write, fs::perm_options::add);
+        ui.messages.clear();
+        ui.failures.clear();
+        c.setup(*this);
+
+        EXPECT_FALSE(job.RunExport());
+
+        EXPECT_EQ(ui.messages, std::vector<std::string>{c.message});
+        ASSERT_EQ(ui.failures.size(), 1u);
+        EXPECT_EQ(ui.failures[0].file, c.file);
+        EXPECT_EQ(ui.failures[0].reason, c.reason);
+    }
+}
 
 // A failure between the copies and the replacement leaves the old list and no stray files.
 TEST_F(ExportTest, FailedReplacementKeepsOldList) {

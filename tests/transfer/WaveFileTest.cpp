@@ -1,9 +1,11 @@
 #include "transfer/WaveFile.h"
 
+#include "support/FaultInjection.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -214,6 +216,52 @@ TEST_F(WaveFileTest, MalformedFilesFailCleanly) {
         EXPECT_EQ(FileLength(path), c.bytes.size());
     }
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A reader that fails says why, naming the file as it was asked for.
+TEST_F(WaveFileTest, FailuresTellTheFileAndTheReason) {
+    const struct {
+        const char* name;
+        std::string bytes; // nothing written when empty
+        std::string formatReason, dataReason;
+    } cases[] = {
+        {"missing.wav", "", "No such file or directory", "No such file or directory"},
+        {"text.wav", "not audio", kReasonNotWave, kReasonNotWave},
+        {"nodata.wav", Riff(Chunk("fmt ", Fmt(1, 44100))), "", kReasonNoAudio},
+        {"nofmt.wav", Riff(Chunk("data", "ab")), kReasonNoFormat, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path =
+            c.bytes.empty() ? std::string("E:\\") + c.name : Put(c.name, c.bytes);
+        Failure why;
+        EXPECT_EQ(ReadWaveFormat(path, &why).has_value(), c.formatReason.empty());
+        EXPECT_EQ(why.file, c.formatReason.empty() ? "" : path);
+        EXPECT_EQ(why.reason, c.formatReason);
+        why = {};
+        EXPECT_EQ(OpenWaveData(path, &why) != nullptr, c.dataReason.empty());
+        EXPECT_EQ(why.reason, c.dataReason);
+    }
+}
+
+// A write that fails keeps the system's reason for whoever reports it.
+TEST_F(WaveFileTest, WriterKeepsTheReasonOfItsFirstFailure) {
+    Failure why;
+    {
+        FailOn readOnly(platform::FileOp::Open, "out.wav", EACCES);
+        EXPECT_EQ(CreateWaveFile("E:\\out.wav", 44100, &why), nullptr);
+    }
+    EXPECT_EQ(why.file, "E:\\out.wav");
+    EXPECT_EQ(why.reason, "Permission denied");
+
+    FaultPlan full(platform::FileOp::Write, 2, ENOSPC); // the header goes, the audio not
+    auto writer = CreateWaveFile("E:\\out.wav", 44100);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->Error(), 0);
+    EXPECT_FALSE(writer->Write("abcd", 4));
+    EXPECT_FALSE(writer->Close());
+    EXPECT_EQ(writer->Error(), ENOSPC);
+    EXPECT_EQ(SystemReason(writer->Error()), "No space left on device");
 }
 
 TEST_F(WaveFileTest, FindsChunksBeyondFourGigabytes) {

@@ -86,6 +86,9 @@ TEST_F(ImportFixture, FailedTrackStopsTheRun) {
     EXPECT_FALSE(job.RunImport());
     EXPECT_EQ(ui.labels, std::vector<std::string>{"Track2"});
     EXPECT_EQ(ui.messages, std::vector<std::string>{"Copy failed!"});
+    ASSERT_EQ(ui.failures.size(), 1u);
+    EXPECT_EQ(ui.failures[0].file, "E:\\Song\\ZT60009.WAV");
+    EXPECT_EQ(ui.failures[0].reason, "No such file or directory");
     EXPECT_FALSE(Exists(2));
     EXPECT_FALSE(Exists(5));
 }
@@ -95,6 +98,9 @@ TEST_F(ImportFixture, MissingEditListIsNotARecorderDrive) {
     fs::remove(card / "Song" / "Song.ADL");
     EXPECT_FALSE(job.RunImport());
     EXPECT_EQ(ui.messages, std::vector<std::string>{"This drive isn't ZT-6."});
+    ASSERT_EQ(ui.failures.size(), 1u);
+    EXPECT_EQ(ui.failures[0].file, "E:\\Song\\Song.ADL");
+    EXPECT_EQ(ui.failures[0].reason, "No such file or directory");
     EXPECT_TRUE(ui.shown); // the caller closes the dialog
 }
 
@@ -121,6 +127,8 @@ TEST_F(ImportFixture, AtMost9998Events) {
         } else {
             EXPECT_FALSE(ok);
             EXPECT_EQ(ui.messages, std::vector<std::string>{"Too many events!"});
+            ASSERT_EQ(ui.failures.size(), 1u);
+            EXPECT_EQ(ui.failures[0].reason, "The event list holds more than 9998 events");
             EXPECT_EQ(table.EventCount, 9998); // the earlier read stays
         }
     }
@@ -128,7 +136,13 @@ TEST_F(ImportFixture, AtMost9998Events) {
 
 TEST_F(ImportFixture, FieldThatIsNoIntegerLeavesTheRun) {
     UseList(Adl({"\t\t(Entry)\t00x1\t(Cut)\tF\t\"ZT60001.WAV\"\t1\t1\ta\tb\tc\t_"}));
-    EXPECT_THROW(job.RunImport(), th::ConvertError);
+    try {
+        job.RunImport();
+        ADD_FAILURE();
+    } catch (const th::ConvertError& e) {
+        // The list's name and the line of the field.
+        EXPECT_STREQ(e.what(), "Song.ADL, line 13: '00x1' is not a valid integer value");
+    }
 }
 
 } // namespace
