@@ -37,7 +37,7 @@ int CmdImportAll(const Options& o) {
     for (std::size_t n = 0; n < 8; ++n)
         tracks[n] = trackList[n];
 
-    ConsoleUi ui(o.Has("--yes"));
+    ConsoleUi ui(o.Has("--yes"), VerbosityOption(o));
     const auto began = std::chrono::steady_clock::now();
     const th::CardBackupReport report =
         th::BackupCard(ui, drive, dest, tracks, [](const th::SongBackup& s) {

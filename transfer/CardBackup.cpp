@@ -56,7 +56,8 @@ void ImportSong(TransferUi& ui, Selection& sel, SongEventTable& table, SongBacku
             continue;
         ui.SetLabel(sel.SongName() + " Track" + std::to_string(n));
         if (!renderer.RenderTrack(n)) {
-            result.reason = "Copy failed! (Track" + std::to_string(n) + ")";
+            result.reason =
+                "Copy failed! (Track" + std::to_string(n) + "): " + FailureText(renderer.Why);
             return;
         }
         if (renderer.TrackEnd == 0)

@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "song/Adl.h"
+#include "song/Errors.h"
 #include "song/Tc2w.h"
 
 #include <algorithm>
@@ -161,8 +162,13 @@ SongMap ReadSongMap(const std::string& adlPath, const std::string& song, std::in
         throw SongListError("This drive isn't ZT-6.");
     std::fclose(f);
     auto table = std::make_unique<SongEventTable>();
-    if (!ReadEventList(platform::LoadLines(adlPath), *table))
-        throw SongListError("Too many events!");
+    try {
+        if (!ReadEventList(platform::LoadLines(adlPath), *table))
+            throw SongListError("Too many events!");
+    } catch (TextError& e) {
+        e.SetFile(adlPath);
+        throw;
+    }
     return BuildSongMap(*table, song, sampleRate);
 }
 

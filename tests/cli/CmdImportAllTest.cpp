@@ -66,7 +66,7 @@ TEST_F(CliImportAll, GoodSongsComeOverAndBrokenOnesAreSkipped) {
          {"SONG01: imported, 2 tracks, " +
               std::to_string(bytes - fs::file_size(out / "SONG02" / "tr02.wav")) + " bytes\n",
           std::string("SONG02: imported, 1 track, 846 bytes\n"),
-          std::string("BROKEN: skipped: 'X' is not a valid integer value\n"),
+          std::string("BROKEN: skipped: BROKEN.ADL, line 13: 'X' is not a valid integer value\n"),
           std::string("NOLIST: skipped: no edit list (.ADL) in the song folder\n"),
           std::string("Songs imported: 2\nSongs skipped: 2\n"),
           "Bytes written: " + std::to_string(bytes) + " (", std::string("Time taken: ")})
@@ -93,7 +93,11 @@ TEST_F(CliImportAll, AFailedRenderSkipsItsSongOnly) {
     fs::remove(card / "SONG01" / "zt60002.wav");
     const CliResult r = ImportAll("--yes");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("SONG01: skipped: Copy failed! (Track2)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("SONG01: skipped: Copy failed! (Track2): " +
+                         (card / "SONG01" / "ZT60002.WAV").string() +
+                         ": No such file or directory\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_EQ(Audio("SONG01", 1), take1); // the tracks before stay, as in an import
     EXPECT_FALSE(fs::exists(out / "SONG01" / "tr02.wav"));
     EXPECT_EQ(Audio("SONG02", 2), take3);

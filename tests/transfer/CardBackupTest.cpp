@@ -73,7 +73,8 @@ TEST_F(CardBackup, CancelStopsTheWholeRun) {
     EXPECT_FALSE(r.AllImported());
     ASSERT_EQ(r.songs.size(), 1u);
     EXPECT_FALSE(r.songs[0].imported);
-    EXPECT_EQ(r.songs[0].reason, "Copy failed! (Track1)");
+    EXPECT_EQ(r.songs[0].reason, "Copy failed! (Track1): " +
+                                     (out / r.songs[0].song / "tr01.wav").string() + ": Cancelled");
     EXPECT_FALSE(fs::exists(out / r.songs[0].song / "tr01.wav"));
     EXPECT_FALSE(fs::exists(out / r.songs[0].song / "tr01"));
 }

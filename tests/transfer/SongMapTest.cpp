@@ -260,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadList{"NotAnInteger",
                               AdlText(44100, Tc(0),
                                       {"\t\t(Entry)\tX\t(Cut)\tF\t\"A\"\t1\t1\ta\tb\tc\t_"}),
-                              "'X' is not a valid integer value"}),
+                              "S.ADL, line 13: 'X' is not a valid integer value"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SongMap, ReadsTheLongestListTheImportAccepts) {
