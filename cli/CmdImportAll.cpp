@@ -37,10 +37,14 @@ int CmdImportAll(const Options& o) {
     for (std::size_t n = 0; n < 8; ++n)
         tracks[n] = trackList[n];
 
+    // Quiet: only the songs that were skipped, and no summary.
+    const bool quiet = VerbosityOption(o) == Verbosity::Quiet;
     ConsoleUi ui(o.Has("--yes"), VerbosityOption(o));
     const auto began = std::chrono::steady_clock::now();
     const th::CardBackupReport report =
-        th::BackupCard(ui, drive, dest, tracks, [](const th::SongBackup& s) {
+        th::BackupCard(ui, drive, dest, tracks, [quiet](const th::SongBackup& s) {
+            if (s.imported && quiet)
+                return;
             if (s.imported)
                 std::cout << s.song << ": imported, " << s.tracks
                           << (s.tracks == 1 ? " track, " : " tracks, ") << s.bytes << " bytes\n";
@@ -50,6 +54,8 @@ int CmdImportAll(const Options& o) {
         });
     if (report.refused)
         return 1;
+    if (quiet)
+        return report.AllImported() ? 0 : 1;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
 
