@@ -103,6 +103,18 @@ TEST_F(CliImportAll, AFailedRenderSkipsItsSongOnly) {
     EXPECT_EQ(Audio("SONG02", 2), take3);
 }
 
+// --quiet: the songs that were skipped and nothing else.
+TEST_F(CliImportAll, QuietTellsOnlyTheSkippedSongs) {
+    fs::remove(card / "SONG01" / "zt60002.wav");
+    const CliResult r = ImportAll("--yes --quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.find("imported"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("SONG01: skipped: Copy failed! (Track2)"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Songs skipped"), std::string::npos) << r.out;
+    EXPECT_EQ(Audio("SONG02", 2), take3);
+}
+
 TEST_F(CliImportAll, QuestionsAreAskedAsInAnImport) {
     // No terminal and no --yes: the first question is answered Cancel and nothing is written.
     CliResult r = ImportAll("");
