@@ -3,6 +3,7 @@
 #   ./do run    install what is needed, build, and run the program's main job
 #   ./do test   install what is needed, build, and run every test
 #   ./do package  install what is needed, build, and write the Debian package into dist/
+#   ./do bench  install what is needed, build, and run the transfer benchmarks
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -10,7 +11,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {
     local pkgs=(g++ cmake make libgtest-dev qt6-base-dev qt6-svg-dev libgl1-mesa-dev clang-format
-        xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db)
+        xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db time)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -79,12 +80,19 @@ cmd_test() {
     bash "$ROOT/tests/install/package_test.sh" "$ROOT"/dist/trackhaul_*.deb
 }
 
+cmd_bench() {
+    install_deps
+    build "$ROOT/build"
+    "$ROOT/bench/transfer_bench.sh" "$ROOT/build"
+}
+
 case "${1:-}" in
 run) cmd_run ;;
 test) cmd_test ;;
 package) cmd_package ;;
+bench) cmd_bench ;;
 *)
-    echo "usage: ./do run | ./do test | ./do package" >&2
+    echo "usage: ./do run | ./do test | ./do package | ./do bench" >&2
     exit 2
     ;;
 esac

@@ -1,7 +1,9 @@
 // Writes the cards the import benchmark renders.
 //   make_import_card FOLDER [MINUTES]
 // Song EIGHT: eight tracks of MINUTES minutes (default 4), a few events each.
-// Song MANY:  one track of 9998 short events (about 90 MB of output).
+// Song MANY:  one track of 9998 short events (about 90 MB of output), takes drawn at random
+//             from eight source files, as punch-ins on a card are.
+// Songs C100, C1000: the same track length as MANY cut into 100 and 1000 events.
 #include "song/Tc2w.h"
 
 #include <cstdint>
@@ -100,16 +102,30 @@ int main(int argc, char** argv) {
     }
     WriteAdl(card / "EIGHT" / "EIGHT.ADL", events);
 
-    fs::create_directories(card / "MANY");
-    WriteWav(card / "MANY" / "zt60001.wav", 60 * kRate, 99);
-    events.clear();
-    std::minstd_rand rng(7);
-    std::uint32_t at = 0;
-    for (int i = 1; i <= 9998; ++i) {
-        const std::uint32_t len = 4500;
-        events.push_back(Cut(i, 1, "ZT60001.WAV", rng() % (55 * kRate), at, at + len));
-        at += len + 100;
-    }
-    WriteAdl(card / "MANY" / "MANY.ADL", events);
+    // One track of `count` events filling the same length as 9998 events of 4500 samples with
+    // gaps of 100, each event from one of eight sources at a random place.
+    const auto writeMany = [&](const std::string& song, int count) {
+        fs::create_directories(card / song);
+        constexpr int kSources = 8;
+        constexpr std::uint32_t kSourceLength = 60 * kRate;
+        for (int s = 1; s <= kSources; ++s)
+            WriteWav(card / song / ("zt6000" + std::to_string(s) + ".wav"), kSourceLength,
+                     static_cast<std::uint32_t>(90 + s));
+        const std::uint64_t total = std::uint64_t{9998} * 4600;
+        const auto slot = static_cast<std::uint32_t>(total / static_cast<std::uint64_t>(count));
+        const std::uint32_t len = slot - 100;
+        std::vector<std::string> list;
+        std::minstd_rand rng(7);
+        std::uint32_t at = 0;
+        for (int i = 1; i <= count; ++i) {
+            const std::string file = "ZT6000" + std::to_string(1 + rng() % kSources) + ".WAV";
+            list.push_back(Cut(i, 1, file, rng() % (kSourceLength - len), at, at + len));
+            at += slot;
+        }
+        WriteAdl(card / song / (song + ".ADL"), list);
+    };
+    writeMany("MANY", 9998);
+    writeMany("C100", 100);
+    writeMany("C1000", 1000);
     return 0;
 }

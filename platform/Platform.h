@@ -134,6 +134,10 @@ bool CloseFile(std::FILE* f);
 // end.
 std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, std::FILE* to,
                                          std::size_t count);
+// Reads up to `count` bytes of `from` at file offset `offset` in one request to the system,
+// without a seek where the system allows it (elsewhere the stream is moved). Returns the bytes
+// read: fewer than `count` at the end of the file or on an error.
+std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std::size_t count);
 
 // --- Fault injection (tests) ---------------------------------------------------------------
 

@@ -168,21 +168,26 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
-    const std::size_t end = std::min(text.find('\0'), text.size());
-    std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < end) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(text.substr(start, i - start));
-            i += (c == '\r' && i + 1 < end && text[i + 1] == '\n') ? 2 : 1;
-            start = i;
-        } else {
-            ++i;
+    const char* p = text.data();
+    const char* const end = p + std::min(text.find('\0'), text.size());
+    // The next CR and LF at or after p (end when there is none), each found by one scan
+    // that later lines reuse, so the text is read about twice whatever its line ends.
+    const char* nextCr = nullptr;
+    const char* nextLf = nullptr;
+    const auto next = [&](const char*& cached, char c) {
+        if (!cached || cached < p) {
+            const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
+            cached = hit ? static_cast<const char*>(hit) : end;
         }
+        return cached;
+    };
+    while (p < end) {
+        const char* eol = std::min(next(nextCr, '\r'), next(nextLf, '\n'));
+        lines.emplace_back(p, eol);
+        if (eol == end)
+            break;
+        p = eol + (*eol == '\r' && eol + 1 < end && eol[1] == '\n' ? 2 : 1);
     }
-    if (start < end)
-        lines.push_back(text.substr(start, end - start));
     return lines;
 }
 

@@ -554,6 +554,21 @@ std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, 
 #endif
 }
 
+std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std::size_t count) {
+    const int fd = ::fileno(from);
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < count && offset <= static_cast<std::uint64_t>(INT64_MAX) - done) {
+        const ssize_t n = ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     const std::string native = Resolve(path).native;
     if (native.empty())

@@ -243,6 +243,13 @@ std::optional<std::size_t> CopyFileRange(std::FILE*, std::uint64_t, std::FILE*, 
     return 0;
 }
 
+std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std::size_t count) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        _fseeki64(from, static_cast<__int64>(offset), SEEK_SET) != 0)
+        return 0;
+    return std::fread(buffer, 1, count, from);
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     const std::string native = NativePath(path);
     if (native.empty())

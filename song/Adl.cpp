@@ -31,22 +31,31 @@ bool IsBlank(char c) {
 
 } // namespace
 
-std::string Trim(std::string_view text) {
+namespace {
+
+// Trim without a copy, for the many lines that are only compared.
+std::string_view TrimView(std::string_view text) {
     std::size_t begin = 0;
     std::size_t end = text.size();
     while (begin < end && IsBlank(text[begin]))
         ++begin;
     while (end > begin && IsBlank(text[end - 1]))
         --end;
-    return std::string(text.substr(begin, end - begin));
+    return text.substr(begin, end - begin);
+}
+
+} // namespace
+
+std::string Trim(std::string_view text) {
+    return std::string(TrimView(text));
 }
 
 std::optional<SequenceLines> ReadSequenceLines(const Lines& lines) {
     std::optional<SequenceLines> result;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string line = Trim(lines[i]);
-        if (line != kSequenceTag)
+        if (TrimView(lines[i]) != kSequenceTag)
             continue;
+        std::string line = Trim(lines[i]);
         // A later block replaces an earlier one.
         result.emplace();
         std::size_t slot = 0;
@@ -195,21 +204,20 @@ std::string ComposeEventLine(int entryNo, const std::string& upperFileName, int 
 
 std::array<std::string, 11> CutEventLine(const std::string& line) {
     std::array<std::string, 11> fields;
-    std::string rest = Trim(line);
+    std::string_view rest = TrimView(line);
     for (std::size_t k = 0; k < 10; ++k) {
         const std::size_t tab = rest.find('\t');
-        if (tab == std::string::npos)
+        if (tab == std::string_view::npos)
             continue; // no TAB left: the field is empty and the rest stays
-        std::string field = rest.substr(0, tab + 1);
+        // The field up to its TAB without blanks; the file name (field 4) also without quotes.
+        std::string& field = fields[k];
+        field.assign(rest.substr(0, tab));
         field.erase(std::remove_if(field.begin(), field.end(),
-                                   [](char c) { return c == ' ' || c == '\t'; }),
+                                   [k](char c) { return c == ' ' || (k == 4 && c == '"'); }),
                     field.end());
-        fields[k] = std::move(field);
-        rest.erase(0, tab + 1);
+        rest.remove_prefix(tab + 1);
     }
-    fields[10] = std::move(rest);
-    std::string& file = fields[4];
-    file.erase(std::remove(file.begin(), file.end(), '"'), file.end());
+    fields[10] = std::string(rest);
     return fields;
 }
 
@@ -246,7 +254,7 @@ bool ReadEventList(const Lines& lines, SongEventTable& table) {
     // Only the first <EVENT_LIST> block is read; a later one would otherwise be taken for
     // events.
     std::size_t open = 0;
-    while (open < lines.size() && Trim(lines[open]) != kEventListTag)
+    while (open < lines.size() && TrimView(lines[open]) != kEventListTag)
         ++open;
     if (open == lines.size()) {
         table.EventCount = 0;
@@ -262,7 +270,7 @@ bool ReadEventList(const Lines& lines, SongEventTable& table) {
         const std::string& next = LineAt(lines, i);
         if (stored == kEventBufferLines)
             return false;
-        if (Trim(next) == kEventListEnd)
+        if (TrimView(next) == kEventListEnd)
             break;
     } while (true);
 

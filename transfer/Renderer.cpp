@@ -5,14 +5,22 @@
 #include "transfer/WaveFile.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
+#include <cstring>
 
 namespace th {
 
 namespace {
-// Silence goes out in blocks of this size from one zeroed buffer, whatever the gap's length.
-const std::array<char, kCopyBlock> kZeros{};
+// Output is gathered into writes of this size.
+constexpr std::size_t kGatherBytes = 16 * kCopyBlock;
+// Source bytes are read in pieces of at most this size.
+constexpr std::size_t kStageBytes = 4 * kCopyBlock;
+// Long stretches whose source and output offsets are aligned alike are copied inside the
+// kernel, with no copy through memory at all.
+constexpr BytePos kKernelCopyBytes = 16 * kCopyBlock;
+// Sources a track keeps open at once; the least recently used one is closed for a new one.
+constexpr std::size_t kOpenSources = 16;
+
 } // namespace
 
 TrackRenderer::TrackRenderer(TransferUi& ui, const Selection& sel, const SongEventTable& table)
@@ -39,6 +47,7 @@ bool TrackRenderer::RenderTrack(int n) {
     Pos = TrackStart;
     End = TrackEnd;
     Written = 0;
+    unreported_ = 0;
     CurRow = NextRow = 0;
     admitted_ = 0;
     active_.clear();
@@ -63,6 +72,8 @@ bool TrackRenderer::RenderTrack(int n) {
             return Fail();
         Pos = End;
     }
+    ui_.Advance(unreported_);
+    unreported_ = 0;
     return Finish();
 }
 
@@ -130,26 +141,80 @@ bool TrackRenderer::OpenOutput(int n) {
         platform::SetFileAttributesNormal(final);
     }
     out_ = CreateWaveFile(OutBase, static_cast<std::uint32_t>(sel_.SampleRate), &Why);
-    if (!out_)
+    if (!out_) {
         Why.file = final; // the user knows the track's file by its final name
-    return out_ != nullptr;
+        return false;
+    }
+    gatherMemory_ = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    gathered_ = 0;
+    return true;
 }
 
 bool TrackRenderer::CloseOutput() {
-    source_.reset();
-    sourcePath_.clear();
+    sources_.clear();
+    sourcePaths_.clear();
     if (!out_)
         return true;
-    const bool ok = out_->Close();
+    bool ok = FlushOutput();
+    ok = out_->Close() && ok;
     if (!ok)
         Explain(OutBase + ".wav", SystemReason(out_->Error()));
     out_.reset();
+    gatherMemory_.reset();
+    stageMemory_.reset();
     return ok;
 }
 
-bool TrackRenderer::AfterBlock(std::uint32_t bytes) {
-    ui_.Advance(bytes);
+bool TrackRenderer::FlushOutput() {
+    const std::size_t bytes = gathered_;
+    gathered_ = 0;
+    return bytes == 0 || out_->Write(gather_, bytes);
+}
+
+bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t count) {
+    while (count > 0) {
+        if (gathered_ == kGatherBytes && !FlushOutput())
+            return false;
+        if (gathered_ == 0)
+            gather_ = AlignedLike(gatherMemory_.get(), kWrittenHeaderBytes + out_->Written());
+        const std::size_t part = std::min(count, kGatherBytes - gathered_);
+        unsigned char* to = gather_ + gathered_;
+        if (source)
+            ReadSource(*source, at, to, part);
+        else
+            std::memset(to, 0, part);
+        gathered_ += part;
+        at += part;
+        count -= part;
+    }
+    return true;
+}
+
+void TrackRenderer::ReadSource(WaveReader& source, std::uint64_t at, unsigned char* to,
+                               std::size_t count) {
+    if (!stageMemory_)
+        stageMemory_ = std::make_unique_for_overwrite<unsigned char[]>(kStageBytes + kPageBytes);
+    while (count > 0) {
+        const std::size_t part = std::min(count, kStageBytes);
+        unsigned char* stage = AlignedLike(stageMemory_.get(), source.DataStart() + at);
+        source.ReadAt(at, stage, part);
+        CopyMemory(to, stage, part);
+        to += part;
+        at += part;
+        count -= part;
+    }
+}
+
+// Progress moves and the pump runs after every block of a stretch of one block or more, and
+// otherwise once a block's worth of short pieces has been produced: the dialog stays live and
+// Cancel is seen within a block, whatever the number of events.
+bool TrackRenderer::Produced(std::uint32_t bytes, bool pump) {
     Written += bytes;
+    unreported_ += bytes;
+    if (!pump && unreported_ < kCopyBlock)
+        return true;
+    ui_.Advance(unreported_);
+    unreported_ = 0;
     if (ui_.Cancelled())
         return false;
     ui_.ProcessMessages();
@@ -157,30 +222,75 @@ bool TrackRenderer::AfterBlock(std::uint32_t bytes) {
 }
 
 bool TrackRenderer::WriteSilence(BytePos count) {
+    const bool blocks = count >= kCopyBlock;
     while (count > 0) {
         const BytePos block = std::min<BytePos>(count, kCopyBlock);
-        if (!out_->Write(kZeros.data(), block) || !AfterBlock(block))
+        if (!Append(nullptr, 0, block) || !Produced(block, blocks))
             return false;
         count -= block;
     }
     return true;
 }
 
+WaveReader* TrackRenderer::Source(const std::string& name) {
+    ++uses_;
+    for (OpenSource& s : sources_) {
+        if (s.name == name) {
+            s.lastUse = uses_;
+            return s.reader.get();
+        }
+    }
+    auto path = sourcePaths_.find(name);
+    if (path == sourcePaths_.end()) {
+        // The folder is searched for a name that differs in letter case once per track; the
+        // path keeps the name as found, so reopening it later needs no search.
+        std::string found = sel_.DriveRoot + "\\" + sel_.SongName() + "\\" + name;
+        if (name.find_first_of("\\/") == std::string::npos) {
+            const std::string native = platform::NativePath(found);
+            const std::size_t cut = native.find_last_of("\\/");
+            if (!native.empty() && cut != std::string::npos)
+                found.replace(found.size() - name.size(), name.size(), native.substr(cut + 1));
+        }
+        path = sourcePaths_.emplace(name, std::move(found)).first;
+    }
+    std::unique_ptr<WaveReader> reader = OpenWaveData(path->second, &Why);
+    if (!reader)
+        return nullptr;
+    if (sources_.size() == kOpenSources) {
+        auto oldest = std::min_element(
+            sources_.begin(), sources_.end(),
+            [](const OpenSource& a, const OpenSource& b) { return a.lastUse < b.lastUse; });
+        sources_.erase(oldest);
+    }
+    sources_.push_back({name, std::move(reader), uses_});
+    return sources_.back().reader.get();
+}
+
 bool TrackRenderer::CopyRange() {
-    const std::string source =
-        sel_.DriveRoot + "\\" + sel_.SongName() + "\\" + table_.Row(CopyRow).SourceFile;
-    if (source_ && sourcePath_ == source) {
-        source_->Rewind();
-    } else {
-        source_ = OpenWaveData(source, &Why);
-        sourcePath_ = source;
-        if (!source_)
+    WaveReader* source = Source(table_.Row(CopyRow).SourceFile);
+    if (!source)
+        return false;
+    const TrackRow& r = RowOf(CopyRow);
+    const std::uint64_t at = std::uint64_t{r.src} + (Pos - r.start);
+    const BytePos count = End - Pos;
+    const std::uint64_t outputAt = kWrittenHeaderBytes + out_->Written() + gathered_;
+    if (count >= kKernelCopyBytes && AlignedAlike(source->DataStart() + at, outputAt)) {
+        if (!FlushOutput())
+            return false;
+        source->Rewind();
+        source->Skip(at);
+        return CopyBlocks(*source, *out_, count,
+                          [this](std::uint32_t bytes) { return Produced(bytes, true); });
+    }
+    // count / 65536 full blocks, then the last, possibly empty, one.
+    const std::uint32_t fullBlocks = count / kCopyBlock;
+    for (std::uint32_t i = 0; i <= fullBlocks; ++i) {
+        const std::uint32_t bytes = i < fullBlocks ? kCopyBlock : count % kCopyBlock;
+        if (!Append(source, at + std::uint64_t{i} * kCopyBlock, bytes) ||
+            !Produced(bytes, fullBlocks > 0))
             return false;
     }
-    const TrackRow& r = RowOf(CopyRow);
-    source_->Skip(static_cast<std::uint64_t>(r.src) + (Pos - r.start));
-    return CopyBlocks(*source_, *out_, End - Pos,
-                      [this](std::uint32_t bytes) { return AfterBlock(bytes); });
+    return true;
 }
 
 void TrackRenderer::FindCoveringEvent() {
@@ -264,6 +374,7 @@ bool TrackRenderer::Fail() {
     const int error = out_ ? out_->Error() : 0;
     Explain(OutBase + ".wav", error == 0 && ui_.Cancelled() ? std::string(kReasonCancelled)
                                                             : SystemReason(error ? error : EIO));
+    gathered_ = 0; // the file goes: what is still gathered need not be written
     CloseOutput();
     platform::DeleteFile(OutBase);
     return false;

@@ -11,6 +11,7 @@
 #include "transfer/TransferUi.h"
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,8 +75,18 @@ private:
         BytePos start, end, src;
         bool silence;
     };
+    // A source file kept open while the track renders.
+    struct OpenSource {
+        std::string name; // as the edit list gives it
+        std::unique_ptr<WaveReader> reader;
+        std::uint64_t lastUse;
+    };
     const TrackRow& RowOf(std::int32_t row) const;
-    bool AfterBlock(std::uint32_t bytes);
+    WaveReader* Source(const std::string& name);
+    bool Append(WaveReader* source, std::uint64_t at, std::size_t count);
+    void ReadSource(WaveReader& source, std::uint64_t at, unsigned char* to, std::size_t count);
+    bool FlushOutput();
+    bool Produced(std::uint32_t bytes, bool pump);
     bool Finish();
     bool Fail();
     // Keeps the first reason of a failing track; what goes wrong while cleaning up follows
@@ -92,10 +103,19 @@ private:
     std::vector<std::size_t> active_;    // heap of admitted rows_, latest-listed on top
     std::vector<std::int32_t> rowIndex_; // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
-    // The source of the last copy, kept open while the track renders: consecutive events
-    // mostly come from the same file.
-    std::string sourcePath_;
-    std::unique_ptr<WaveReader> source_;
+    // Source bytes and silences are gathered at gather_ (inside gatherMemory_) and reach the
+    // file in large writes; source bytes are read at stageMemory_ first.
+    std::unique_ptr<unsigned char[]> gatherMemory_;
+    unsigned char* gather_ = nullptr;
+    std::size_t gathered_ = 0;
+    std::unique_ptr<unsigned char[]> stageMemory_;
+    // Bytes produced since the progress bar last moved.
+    std::uint32_t unreported_ = 0;
+    // The track's sources, opened once and kept open (the most recently used ones), and the
+    // names already found in the song folder: a segment costs no open and no folder search.
+    std::vector<OpenSource> sources_;
+    std::uint64_t uses_ = 0;
+    std::map<std::string, std::string> sourcePaths_; // name in the list -> path as found
 };
 
 } // namespace th

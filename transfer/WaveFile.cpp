@@ -15,7 +15,7 @@ namespace {
 // Largest audio byte count whose "RIFF" size (38 + N + pad) still fits 32 bits.
 constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFu - 38u - 1u;
 constexpr std::size_t kFormatBytes = 20;
-constexpr std::size_t kHeaderBytes = 46;
+constexpr std::size_t kHeaderBytes = kWrittenHeaderBytes;
 // Whole blocks handed to the kernel in one go; the caller still hears of each block.
 constexpr std::uint32_t kKernelRunBlocks = 16;
 
@@ -233,6 +233,19 @@ std::size_t WaveReader::Read(void* buffer, std::size_t count) {
     return got;
 }
 
+std::size_t WaveReader::ReadAt(std::uint64_t at, void* buffer, std::size_t count) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t got = 0;
+    if (at < available_) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(count, available_ - at));
+        got = platform::ReadFileAt(file_, dataStart_ + at, out, want);
+        // Where the system has no positional read the stream has moved.
+        filePos_ = kUnknownPos;
+    }
+    std::memset(out + got, 0, count - got);
+    return got;
+}
+
 std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why) {
     FilePtr f = OpenForReading(path, why);
     if (!f)
@@ -322,9 +335,10 @@ std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_
             *why = {path, SystemReason(errno)};
         return nullptr;
     }
-    // Whole blocks of 64 KiB go straight to the file; short segments and silences are
-    // gathered into writes of that size.
-    std::setvbuf(f, nullptr, _IOFBF, kCopyBlock);
+    // Every write goes straight to the file: the audio comes in blocks of 64 KiB or more
+    // (the renderer gathers short segments and silences itself), so a stream buffer would only
+    // copy it once more.
+    std::setvbuf(f, nullptr, _IONBF, 0);
 
     // A valid empty file until Close sets the sizes.
     unsigned char header[kHeaderBytes];
@@ -362,9 +376,34 @@ bool CloseWaveFile(WaveWriter& writer) {
     return writer.Close();
 }
 
+unsigned char* AlignedLike(unsigned char* base, std::uint64_t offset) {
+    const auto at = reinterpret_cast<std::uintptr_t>(base);
+    return base + ((static_cast<std::uintptr_t>(offset) - at) & (kPageBytes - 1));
+}
+
+bool AlignedAlike(std::uint64_t from, std::uint64_t to) {
+    return from % 64 == to % 64;
+}
+
+void CopyMemory(unsigned char* to, const unsigned char* from, std::size_t count) {
+    constexpr std::size_t kPiece = 1024;
+    while (count > 0) {
+        const std::size_t part = std::min(count, kPiece);
+        // The library's memmove: a compiler expands a memcpy of bounded size inline, as the
+        // very string instruction this avoids.
+        std::memmove(to, from, part);
+        to += part;
+        from += part;
+        count -= part;
+    }
+}
+
 bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
                 const std::function<bool(std::uint32_t)>& afterBlock) {
-    std::unique_ptr<unsigned char[]> buffer; // allocated when a block needs it
+    // Allocated when a block needs them: one aligned like the source, one like the output.
+    std::unique_ptr<unsigned char[]> readMemory;
+    std::unique_ptr<unsigned char[]> writeMemory;
+    constexpr std::size_t kRunBytes = std::size_t{kKernelRunBlocks} * kCopyBlock;
     const std::uint32_t fullBlocks = count / kCopyBlock;
     for (std::uint32_t i = 0; i <= fullBlocks;) {
         // Several whole blocks at a time, or the last, possibly empty, transfer.
@@ -372,11 +411,13 @@ bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
             i < fullBlocks ? std::min(fullBlocks - i, kKernelRunBlocks) : 1;
         const std::size_t bytes =
             i < fullBlocks ? std::size_t{blocks} * kCopyBlock : count % kCopyBlock;
-        // What the source file holds moves inside the kernel where the system allows it,
-        // which spares two copies through user memory; the rest goes through the buffer.
+        // What the source file holds moves inside the kernel where the system allows it and
+        // both sides are aligned alike, which spares two copies through user memory; the rest
+        // goes through memory.
         std::size_t done = 0;
         if (dest.file_ && !dest.failed_ && source.pos_ < source.available_ &&
-            bytes <= kMaxDataBytes - dest.written_) {
+            bytes <= kMaxDataBytes - dest.written_ &&
+            AlignedAlike(source.dataStart_ + source.pos_, kHeaderBytes + dest.written_)) {
             const auto present = static_cast<std::size_t>(
                 std::min<std::uint64_t>(bytes, source.available_ - source.pos_));
             const std::optional<std::size_t> copied = platform::CopyFileRange(
@@ -389,14 +430,19 @@ bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
             source.Skip(done);
             dest.written_ += done;
         }
-        while (done < bytes) {
-            if (!buffer)
-                buffer = std::make_unique_for_overwrite<unsigned char[]>(kCopyBlock);
-            const std::size_t part = std::min<std::size_t>(bytes - done, kCopyBlock);
-            source.Read(buffer.get(), part);
-            if (!dest.Write(buffer.get(), part))
+        if (done < bytes && !readMemory) {
+            readMemory = std::make_unique_for_overwrite<unsigned char[]>(kRunBytes + kPageBytes);
+            writeMemory = std::make_unique_for_overwrite<unsigned char[]>(kRunBytes + kPageBytes);
+        }
+        if (done < bytes) {
+            const std::size_t part = bytes - done;
+            unsigned char* in = AlignedLike(readMemory.get(), source.dataStart_ + source.pos_);
+            unsigned char* out = AlignedLike(writeMemory.get(), kHeaderBytes + dest.written_);
+            source.ReadAt(source.pos_, in, part);
+            source.Skip(part);
+            CopyMemory(out, in, part);
+            if (!dest.Write(out, part))
                 return false;
-            done += part;
         }
         for (std::uint32_t b = 0; b < blocks; ++b) {
             const auto moved = static_cast<std::uint32_t>(i < fullBlocks ? kCopyBlock : bytes);

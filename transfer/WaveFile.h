@@ -31,6 +31,23 @@ struct WaveFormatInfo {
 
 // Block size of every audio copy.
 constexpr std::uint32_t kCopyBlock = 65536;
+// Bytes before the audio in every file the program writes.
+constexpr std::uint32_t kWrittenHeaderBytes = 46;
+
+// The system copies between files and memory at full speed only when both sides stand at the
+// same place within a page (at the least within 64 bytes). Audio starts at byte 46 of the
+// files the program writes and mostly at byte 44 of others, so copies read into memory
+// aligned like the source and write from memory aligned like the destination, and the CPU's
+// own copy, which does not care, moves the bytes between the two.
+constexpr std::size_t kPageBytes = 4096;
+// The address in [base, base + kPageBytes) at file offset `offset`'s place within a page.
+unsigned char* AlignedLike(unsigned char* base, std::uint64_t offset);
+// Whether a copy from file offset `from` to file offset `to` is aligned alike on both sides.
+bool AlignedAlike(std::uint64_t from, std::uint64_t to);
+// Copies memory in pieces small enough for the CPU's vector copy, whose speed does not depend
+// on alignment (one large copy may use a string instruction that slows down tenfold when the
+// two addresses are aligned differently).
+void CopyMemory(unsigned char* to, const unsigned char* from, std::size_t count);
 
 std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* why = nullptr);
 std::optional<std::uint32_t> ReadDataSize(const std::string& path);
@@ -48,6 +65,8 @@ public:
     std::uint32_t DataSize() const { return dataSize_; }
     // The file holds fewer audio bytes than its "data" chunk announces.
     bool Truncated() const { return available_ < dataSize_; }
+    // File offset of the first audio byte.
+    std::uint64_t DataStart() const { return dataStart_; }
     // Moves forward by `bytes` from the current position (may go past the end).
     void Skip(std::uint64_t bytes);
     // Back to the first audio byte.
@@ -55,6 +74,10 @@ public:
     // Fills `count` bytes; bytes past the data chunk or the file are zero. Returns the number
     // of bytes that came from the file.
     std::size_t Read(void* buffer, std::size_t count);
+    // Fills `count` bytes from offset `at` of the data chunk in one read, without a seek where
+    // the system allows it; the position is left alone. Bytes past the data chunk or the file
+    // are zero. Returns the number of bytes that came from the file.
+    std::size_t ReadAt(std::uint64_t at, void* buffer, std::size_t count);
 
 private:
     friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why);
@@ -81,8 +104,9 @@ public:
     WaveWriter(const WaveWriter&) = delete;
     WaveWriter& operator=(const WaveWriter&) = delete;
 
-    // Appends audio bytes; false when the write failed (disk full, card pulled) or the audio
-    // would outgrow the 32-bit size fields. After a failure every further write is refused.
+    // Appends audio bytes, each call in one write to the system (the file is not buffered:
+    // callers hand over large pieces); false when the write failed (disk full, card pulled) or the
+    // audio would outgrow the 32-bit size fields. After a failure every further write is refused.
     bool Write(const void* data, std::size_t count);
     std::uint64_t Written() const { return written_; }
     // The system's error number of the first failure (EFBIG for audio too long), 0 if none.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <random>
 
@@ -239,6 +241,88 @@ TEST_F(RenderFixture, LongGapIsWrittenInBoundedBlocks) {
     SetEvents({{1, gap, gap + 10, 0, "a.wav"}});
     ASSERT_TRUE(renderer.RenderTrack(1));
     EXPECT_EQ(Audio(1), std::string(gap, '\0') + sources["a.wav"]);
+}
+
+// Short events: progress and the pump run once per 64 KiB of output, not once per event, and
+// Cancel is still seen within a block.
+TEST_F(RenderFixture, ShortEventsPumpOncePerBlockOfOutput) {
+    AddSource("a.wav", Pattern(1000, 8));
+    std::vector<Ev> events;
+    for (std::uint32_t i = 0; i < 300; ++i)
+        events.push_back({1, i * 1000, i * 1000 + 1000, 0, "a.wav"});
+    SetEvents(events);
+    ASSERT_TRUE(renderer.RenderTrack(1));
+    EXPECT_EQ(ui.pumps, 300000 / 66000); // a pump once 64 KiB have gathered: every 66 events
+    EXPECT_EQ(ui.pos, 300000u);
+    std::string expected;
+    for (int i = 0; i < 300; ++i)
+        expected += sources["a.wav"];
+    EXPECT_EQ(Audio(1), expected);
+
+    ui.pumps = 0;
+    ui.onPump = [](FakeUi& u) { u.cancelled = true; };
+    EXPECT_FALSE(renderer.RenderTrack(1));
+    EXPECT_EQ(ui.pumps, 1);
+    EXPECT_TRUE(fs::exists(TrackFile(1)));
+    EXPECT_FALSE(fs::exists(out / "tr01"));
+}
+
+// Takes from more sources than a track keeps open, names in another letter case than on the
+// card, short stretches across the gathered writes, long stretches aligned alike with the output
+// and not, and a stretch past its source's end: byte for byte the rule, with a bounded number
+// of files open.
+TEST_F(RenderFixture, ManySourcesAndLongStretchesMatchTheRule) {
+    std::vector<std::string> names;
+    for (int k = 0; k < 20; ++k) {
+        names.push_back(std::string("s") + std::to_string(k) + ".wav");
+        AddSource(names.back(), Pattern(20000, static_cast<std::uint32_t>(100 + k)));
+    }
+    AddSource("big.wav", Pattern(3 << 20, 99));
+    std::mt19937 rng(13);
+    std::vector<Ev> events;
+    std::uint32_t at = 0;
+    for (int i = 0; i < 400; ++i) {
+        const std::uint32_t len = 2 * (1 + rng() % 3000);
+        events.push_back({1, at, at + len, static_cast<std::uint32_t>(2 * (rng() % 5000)),
+                          names[rng() % names.size()]});
+        at += len + 2 * (rng() % 50);
+    }
+    // The source's audio starts at byte 44 and the output's at 46: src - pos = 2 (mod 64) puts
+    // both at the same place in a page.
+    events.push_back({1, at, at + (1 << 20) + 6, at + 2 + 640, "big.wav"});
+    at += (1 << 20) + 6;
+    events.push_back({1, at, at + (1 << 20) + 100, 10, "big.wav"});
+    at += (1 << 20) + 100;
+    events.push_back({1, at, at + 30000, 19990, "S3.WAV"}); // mostly past the source's end
+    SetEvents(events);
+    // The events follow one another, so the rule reads simply: each event's stretch of its
+    // source (zeros past the source's end) after the gap since the previous one.
+    std::string expected;
+    for (const Ev& e : events) {
+        std::string lower = e.file;
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string& src = sources.at(lower);
+        std::string stretch = src.substr(std::min<std::size_t>(e.src, src.size()), e.end - e.start);
+        stretch.resize(e.end - e.start, '\0');
+        expected += std::string(e.start - expected.size(), '\0') + stretch;
+    }
+
+    const auto openFiles = [] {
+        std::error_code ec;
+        std::size_t n = 0;
+        for (fs::directory_iterator it("/proc/self/fd", ec), last; !ec && it != last;
+             it.increment(ec))
+            ++n;
+        return n;
+    };
+    const std::size_t before = openFiles();
+    std::size_t most = before;
+    ui.onPump = [&](FakeUi&) { most = std::max(most, openFiles()); };
+    ASSERT_TRUE(renderer.RenderTrack(1));
+    EXPECT_EQ(Audio(1), expected);
+    EXPECT_EQ(ui.pos, expected.size());
+    EXPECT_LE(most, before + 16 + 1); // the sources kept open and the output
 }
 
 // Random lists: overlaps, shared ends, empty and reversed events, silences, gaps, several

@@ -118,22 +118,35 @@ TEST_F(WaveFileTest, CopyRunsFullBlocksThenOneLastTransfer) {
         {65537, {65536, 1}},
         {131072, {65536, 65536, 0}},
         {200001, {65536, 65536, 65536, 3393}},
+        // More than one run of sixteen blocks.
+        {17 * 65536 + 2,
+         [] {
+             std::vector<std::uint32_t> b(17, 65536);
+             b.push_back(2);
+             return b;
+         }()},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.count);
-        const std::string audio = Pattern(c.count, c.count);
-        auto source = OpenWaveData(Put("src.wav", MakeWav(audio)));
-        auto dest = CreateWaveFile("E:\\dst.wav", 44100);
-        ASSERT_TRUE(source && dest);
-        std::vector<std::uint32_t> seen;
-        EXPECT_TRUE(CopyBlocks(*source, *dest, c.count, [&](std::uint32_t bytes) {
-            seen.push_back(bytes);
-            return true;
-        }));
-        ASSERT_TRUE(CloseWaveFile(*dest));
-        EXPECT_EQ(seen, c.blocks);
-        EXPECT_EQ(ReadAll("E:\\dst.wav"), audio);
-    }
+    // A 16-byte "fmt " chunk puts the audio at byte 44, two bytes off the output's 46, which
+    // the copy moves through memory; an 18-byte one puts it at 46, which the kernel may copy.
+    for (const bool alike : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.count) + (alike ? " aligned alike" : " unaligned"));
+            const std::string audio = Pattern(c.count, c.count);
+            auto source =
+                OpenWaveData(Put("src.wav", alike ? Riff(Chunk("fmt ", Fmt(1, 44100) + U16(0)) +
+                                                         Chunk("data", audio))
+                                                  : MakeWav(audio)));
+            auto dest = CreateWaveFile("E:\\dst.wav", 44100);
+            ASSERT_TRUE(source && dest);
+            std::vector<std::uint32_t> seen;
+            EXPECT_TRUE(CopyBlocks(*source, *dest, c.count, [&](std::uint32_t bytes) {
+                seen.push_back(bytes);
+                return true;
+            }));
+            ASSERT_TRUE(CloseWaveFile(*dest));
+            EXPECT_EQ(seen, c.blocks);
+            EXPECT_EQ(ReadAll("E:\\dst.wav"), audio);
+        }
 }
 
 TEST_F(WaveFileTest, CopyStopsWhenTheCallbackSaysSo) {
@@ -166,6 +179,22 @@ TEST_F(WaveFileTest, ReaderGivesZerosBeyondTheDataChunkAndTheFile) {
     EXPECT_EQ(buf, audio.substr(40) + std::string(40, '\0'));
     reader->Skip(~std::uint64_t{0});
     EXPECT_EQ(reader->Read(buf.data(), 10), 0u);
+
+    // Reads at an offset give the same bytes and leave the position alone.
+    const struct {
+        std::uint64_t at;
+        std::size_t count, fromFile;
+    } reads[] = {{0, 100, 100}, {30, 50, 50}, {90, 30, 10}, {100, 8, 0}, {~std::uint64_t{0}, 4, 0}};
+    auto again = OpenWaveData(path);
+    ASSERT_TRUE(again);
+    for (const auto& r : reads) {
+        std::string got(r.count, '\x55');
+        EXPECT_EQ(again->ReadAt(r.at, got.data(), r.count), r.fromFile) << r.at;
+        std::string want = r.fromFile ? audio.substr(r.at, r.fromFile) : std::string();
+        EXPECT_EQ(got, want + std::string(r.count - r.fromFile, '\0')) << r.at;
+    }
+    EXPECT_EQ(again->Read(buf.data(), 100), 100u);
+    EXPECT_EQ(buf, audio);
 }
 
 TEST_F(WaveFileTest, FileWithoutRiffDataHasOnlyALength) {
