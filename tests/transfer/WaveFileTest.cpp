@@ -9,7 +9,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 #include <vector>
 
 using namespace th;
@@ -286,6 +288,9 @@ TEST_F(WaveFileTest, FindsChunksBeyondFourGigabytes) {
 }
 
 TEST_F(WaveFileTest, CloseReportsAFailedWrite) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a failing write is made with a POSIX file size limit";
+#else
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto previous = std::signal(SIGXFSZ, SIG_IGN);
@@ -303,6 +308,7 @@ TEST_F(WaveFileTest, CloseReportsAFailedWrite) {
     ASSERT_TRUE(writer);
     EXPECT_FALSE(wrote);
     EXPECT_FALSE(closed);
+#endif
 }
 
 } // namespace
