@@ -148,8 +148,8 @@ std::string FullPath(const std::string& native) {
     const std::wstring wide = Wide(native);
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
-                                           full.data(), nullptr);
+        const DWORD n =
+            ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (n == 0)
             return native;
         if (n < full.size()) {
@@ -163,9 +163,9 @@ std::string FullPath(const std::string& native) {
 // Whether two native paths name one file (the same entry reached under two spellings).
 bool SameFile(const std::wstring& a, const std::wstring& b) {
     auto identify = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-        HANDLE h = ::CreateFileW(path.c_str(), 0,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE h =
+            ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             return false;
         const bool ok = ::GetFileInformationByHandle(h, &info) != 0;

@@ -171,7 +171,8 @@ void WriteDemoCard(const std::string& nativeFolder) {
             const std::string audio =
                 ToneBytes(tone, static_cast<std::uint32_t>(data.song.sampleRate));
             if (!out || !out->Write(audio.data(), audio.size()) || !CloseWaveFile(*out))
-                throw std::runtime_error("can't write " + platform::Utf8FromPath(songFolder / tone.file));
+                throw std::runtime_error("can't write " +
+                                         platform::Utf8FromPath(songFolder / tone.file));
         }
         const fs::path adl = songFolder / (data.song.name + ".ADL");
         std::ofstream file(adl, std::ios::binary | std::ios::trunc);

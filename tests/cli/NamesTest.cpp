@@ -46,7 +46,8 @@ TEST_F(CliNames, SongsImportAndExportThroughNamesOutsideAscii) {
                     "--tracks", "1", "--yes"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFile(song / "zt60001.wav").substr(46), take);
-    EXPECT_NE(ReadFile(song / platform::PathFromUtf8("ソング.ADL")).find("\"ZT60001.WAV\""), std::string::npos);
+    EXPECT_NE(ReadFile(song / platform::PathFromUtf8("ソング.ADL")).find("\"ZT60001.WAV\""),
+              std::string::npos);
 }
 
 TEST_F(CliNames, DemoCardInAFolderOutsideAscii) {
@@ -58,7 +59,8 @@ TEST_F(CliNames, DemoCardInAFolderOutsideAscii) {
 }
 
 TEST_F(CliNames, MessagesNameTheFolderAsGiven) {
-    const CliResult r = RunCliArgs({"songs", "--drive", Utf8(tmp.path() / platform::PathFromUtf8("Ωnone"))});
+    const CliResult r =
+        RunCliArgs({"songs", "--drive", Utf8(tmp.path() / platform::PathFromUtf8("Ωnone"))});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("Ωnone' is neither a drive"), std::string::npos) << r.err;
 }

@@ -232,7 +232,9 @@ TEST_F(DriveFiles, NamesOutsideAsciiWorkInEveryCall) {
         EXPECT_EQ(platform::LoadLines(folder + "\\" + name + ".adl"),
                   std::vector<std::string>{"take"});
         EXPECT_TRUE(platform::DeleteFile(folder + "\\" + name + ".adl"));
-        EXPECT_EQ(platform::ToDrivePath(platform::Utf8FromPath(dir_.path() / platform::PathFromUtf8(name))), folder);
+        EXPECT_EQ(platform::ToDrivePath(
+                      platform::Utf8FromPath(dir_.path() / platform::PathFromUtf8(name))),
+                  folder);
     }
 }
 

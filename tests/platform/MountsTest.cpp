@@ -56,7 +56,9 @@ protected:
         GTEST_SKIP() << "Linux mounts only";
 #endif
     }
-    fs::path Sys() const { return dir_ / "sys"; }
+    fs::path Sys() const {
+        return dir_ / "sys";
+    }
 
     // A whole disk at `devicePath` (below devices/) with its removable flag.
     fs::path Disk(const std::string& devicePath, const std::string& name, const char* dev,

@@ -20,8 +20,8 @@ TempDir::TempDir() {
         return (std::uint64_t{random()} << 32) ^ random();
     }();
     for (;;) {
-        path_ = fs::temp_directory_path() / ("trackhaul-test-" + std::to_string(session) + "-" +
-                                             std::to_string(counter++));
+        path_ = fs::temp_directory_path() /
+                ("trackhaul-test-" + std::to_string(session) + "-" + std::to_string(counter++));
         if (fs::create_directories(path_))
             break;
     }
