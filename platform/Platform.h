@@ -82,7 +82,8 @@ private:
 // letter is unknown.
 std::string NativePath(const std::string& path);
 // A path as a person using this system reads it in a message: the drive-letter form on
-// Windows, the native path elsewhere (the text unchanged when its drive is unknown).
+// Windows (the folder's path on a folder mapped as a drive, whose letter the person never
+// saw), the native path elsewhere (the text unchanged when its drive is unknown).
 std::string DisplayPath(const std::string& path);
 
 // Entries of `pattern` (a folder + "\\*.*"; "*" and "?" match ignoring case), "." and ".."

@@ -296,6 +296,9 @@ ErrorModeGuard::~ErrorModeGuard() {
 // --- Paths and files -----------------------------------------------------------------------
 
 std::string DisplayPath(const std::string& path) {
+    // The letter of a folder mapped as a drive is the program's own: show the folder.
+    if (auto letter = DriveLetter(path); letter && MappedRoot(*letter))
+        return NativePath(path);
     return path;
 }
 
