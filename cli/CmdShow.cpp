@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include "platform/Platform.h"
 #include "transfer/SongMap.h"
 #include "transfer/SongMapFormat.h"
 
@@ -32,7 +33,7 @@ int CmdShow(const Args& args) {
         if (file == "-") {
             std::cout << svg;
         } else {
-            std::ofstream out(file, std::ios::binary);
+            std::ofstream out(platform::PathFromUtf8(file), std::ios::binary);
             if (!(out << svg) || !out.flush())
                 throw std::runtime_error("can't write '" + file + "'");
         }

@@ -1,12 +1,13 @@
 #include "cli/ConsoleUi.h"
 
+#include "platform/Console.h"
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace cli {
 
@@ -34,7 +35,8 @@ std::string ConsoleText(const std::string& text) {
 }
 
 ConsoleUi::ConsoleUi(bool yes, Verbosity verbosity)
-    : yes_(yes), verbosity_(verbosity), tty_(::isatty(STDERR_FILENO) != 0) {
+    : yes_(yes), verbosity_(verbosity), tty_(platform::IsConsole(platform::StdStream::Err)),
+      escapes_(platform::PrepareConsole(platform::StdStream::Err)) {
     interrupted = 0; // a new run: a Ctrl+C of an earlier one is over
     std::signal(SIGINT, OnInterrupt);
 }
@@ -43,9 +45,15 @@ ConsoleUi::~ConsoleUi() {
     std::signal(SIGINT, SIG_DFL);
 }
 
+// Takes the progress line off the screen before other text is printed.
 void ConsoleUi::ClearBar() {
-    if (shown_ && tty_)
+    if (!shown_ || !tty_)
+        return;
+    if (escapes_)
         std::cerr << "\r\033[K";
+    else
+        std::cerr << '\r' << std::string(drawnWidth_, ' ') << '\r';
+    drawnWidth_ = 0;
 }
 
 bool ConsoleUi::Ask(const std::string& text) {
@@ -56,7 +64,7 @@ bool ConsoleUi::Ask(const std::string& text) {
     std::cerr << ConsoleText(text) << "\n";
     if (yes_)
         return true;
-    if (!::isatty(STDIN_FILENO)) {
+    if (!platform::IsConsole(platform::StdStream::In)) {
         std::cerr << "(no terminal to answer: Cancel; use --yes to answer OK)\n";
         return false;
     }
@@ -100,8 +108,8 @@ void ConsoleUi::ShowProgress() {
 }
 
 void ConsoleUi::CloseProgress() {
-    if (shown_ && tty_)
-        std::cerr << "\r\033[K" << std::flush;
+    ClearBar();
+    std::cerr << std::flush;
     shown_ = false;
 }
 
@@ -145,9 +153,17 @@ void ConsoleUi::Draw(bool force) {
     lastPercent_ = percent;
     const int width = 30;
     const int filled = percent * width / 100;
-    std::cerr << "\r" << label_ << " [" << std::string(static_cast<std::size_t>(filled), '#')
-              << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << percent
-              << "%\033[K" << std::flush;
+    const std::string line = label_ + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+                             std::string(static_cast<std::size_t>(width - filled), ' ') + "] " +
+                             std::to_string(percent) + "%";
+    std::cerr << "\r" << line;
+    // Without escapes, blanks cover what is left of a longer earlier line.
+    if (escapes_)
+        std::cerr << "\033[K";
+    else if (line.size() < drawnWidth_)
+        std::cerr << std::string(drawnWidth_ - line.size(), ' ');
+    drawnWidth_ = std::max(drawnWidth_, line.size());
+    std::cerr << std::flush;
 }
 
 } // namespace cli

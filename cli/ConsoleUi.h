@@ -45,10 +45,13 @@ public:
 
 private:
     void Draw(bool force);
+    // Takes the progress line off the screen before other text is printed.
     void ClearBar();
     bool yes_;
     Verbosity verbosity_;
-    bool tty_;
+    bool tty_;     // stderr is a console: the progress line is drawn
+    bool escapes_; // the console erases with "ESC [ K"; else blanks overwrite
+    std::size_t drawnWidth_ = 0;
     bool shown_ = false;
     std::string label_;
     std::uint32_t min_ = 0, max_ = 0, pos_ = 0;

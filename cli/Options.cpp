@@ -55,13 +55,15 @@ std::string DriveArgument(const std::string& arg) {
         return d;
     }
     std::error_code ec;
-    if (!std::filesystem::is_directory(arg, ec))
+    const std::filesystem::path folder = platform::PathFromUtf8(arg);
+    if (!std::filesystem::is_directory(folder, ec))
         throw UsageError("'" + arg + "' is neither a drive (E:) nor a folder");
     // A folder stands in for a card: give it a free letter from E: on.
     for (char letter = 'E'; letter <= 'Z'; ++letter) {
         std::string d{letter, ':'};
         if (platform::DriveNativeRoot(d).empty()) {
-            platform::MapDrive(d, std::filesystem::absolute(arg).lexically_normal().string());
+            platform::MapDrive(
+                d, platform::Utf8FromPath(std::filesystem::absolute(folder).lexically_normal()));
             return d;
         }
     }
@@ -70,10 +72,14 @@ std::string DriveArgument(const std::string& arg) {
 
 std::string FolderArgument(const std::string& arg) {
     std::error_code ec;
-    if (!std::filesystem::is_directory(arg, ec))
+    const std::filesystem::path path = platform::PathFromUtf8(arg);
+    if (!std::filesystem::is_directory(path, ec))
         throw UsageError("'" + arg + "' is not a folder");
-    std::string native = std::filesystem::absolute(arg, ec).lexically_normal().string();
-    while (native.size() > 1 && native.back() == '/')
+    std::string native =
+        platform::Utf8FromPath(std::filesystem::absolute(path, ec).lexically_normal());
+    // Trailing separators go, but a root keeps its own ("/", "C:\\").
+    while (native.size() > 1 && (native.back() == '/' || native.back() == '\\') &&
+           !(native.size() == 3 && native[1] == ':'))
         native.pop_back();
     std::string folder = platform::ToDrivePath(native);
     while (folder.size() > 2 && folder.back() == '\\')

@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include "Version.h"
+#include "platform/Console.h"
 
 #include <cstdio>
 #include <exception>
@@ -44,11 +45,15 @@ int main(int argc, char** argv) {
         {"import", cli::CmdImport}, {"export", cli::CmdExport}, {"demo-card", cli::CmdDemoCard},
         {"show", cli::CmdShow},
     };
-    if (argc < 2) {
+    // Arguments, and so every name inside the program, are UTF-8.
+    const cli::Args args = platform::ProgramArguments(argc, argv);
+    platform::UseBinaryStandardStreams();
+    platform::PrepareConsole(platform::StdStream::Out);
+    if (args.empty()) {
         std::cerr << kUsage;
         return 2;
     }
-    const std::string command = argv[1];
+    const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
         return 0;
@@ -63,7 +68,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        return it->second(cli::Args(argv + 2, argv + argc));
+        return it->second(cli::Args(args.begin() + 1, args.end()));
     } catch (const cli::UsageError& e) {
         std::cerr << "trackhaul-cli: " << e.what() << "\n\n" << kUsage;
         return 2;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -81,7 +82,8 @@ private:
 // letter is unknown.
 std::string NativePath(const std::string& path);
 // A path as a person using this system reads it in a message: the drive-letter form on
-// Windows, the native path elsewhere (the text unchanged when its drive is unknown).
+// Windows (the folder's path on a folder mapped as a drive, whose letter the person never
+// saw), the native path elsewhere (the text unchanged when its drive is unknown).
 std::string DisplayPath(const std::string& path);
 
 // Entries of `pattern` (a folder + "\\*.*"; "*" and "?" match ignoring case), "." and ".."
@@ -165,6 +167,16 @@ std::vector<std::string> SplitLines(const std::string& text);
 // Loads a text file as lines (SplitLines). Throws std::runtime_error naming the file when it
 // can't be opened.
 std::vector<std::string> LoadLines(const std::string& path);
+
+// Text inside the program is UTF-8 on every system. These convert at the standard library's
+// path type, which on Windows would otherwise read a narrow text in the ANSI code page.
+inline std::filesystem::path PathFromUtf8(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 // Folder of the running executable, in drive-letter form, no trailing backslash.
 std::string ProgramFolder();

@@ -29,6 +29,37 @@ std::optional<char> DriveLetter(const std::string& text) {
     return std::nullopt;
 }
 
+char PatternLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Name pattern of a folder listing: "*" and "*.*" take everything, otherwise "*" and "?"
+// wildcards, letter case ignored. Windows matches patterns against short 8.3 names as well
+// ("*.wav" would take "take.wave"), so its listings are filtered by this too.
+bool MatchesPattern(const char* pattern, const char* name) {
+    if (*pattern == '\0')
+        return *name == '\0';
+    if (*pattern == '*') {
+        for (const char* n = name;; ++n) {
+            if (MatchesPattern(pattern + 1, n))
+                return true;
+            if (*n == '\0')
+                return false;
+        }
+    }
+    if (*name == '\0')
+        return false;
+    if (*pattern != '?' && PatternLower(*pattern) != PatternLower(*name))
+        return false;
+    return MatchesPattern(pattern + 1, name + 1);
+}
+
+bool PatternMatches(const std::string& pattern, const std::string& name) {
+    if (pattern == "*" || pattern == "*.*")
+        return true;
+    return MatchesPattern(pattern.c_str(), name.c_str());
+}
+
 // Folders presented as removable drives, by letter.
 std::mutex& MappingMutex() {
     static std::mutex m;

@@ -248,32 +248,6 @@ std::optional<std::uint32_t> AttributesOf(const std::string& native, const std::
     return attrs;
 }
 
-// Windows-style name pattern: "*" and "*.*" take everything, otherwise "*" and "?" wildcards,
-// letter case ignored.
-bool MatchesPattern(const char* pattern, const char* name) {
-    if (*pattern == '\0')
-        return *name == '\0';
-    if (*pattern == '*') {
-        for (const char* n = name;; ++n) {
-            if (MatchesPattern(pattern + 1, n))
-                return true;
-            if (*n == '\0')
-                return false;
-        }
-    }
-    if (*name == '\0')
-        return false;
-    if (*pattern != '?' && AsciiLower(*pattern) != AsciiLower(*name))
-        return false;
-    return MatchesPattern(pattern + 1, name + 1);
-}
-
-bool PatternMatches(const std::string& pattern, const std::string& name) {
-    if (pattern == "*" || pattern == "*.*")
-        return true;
-    return MatchesPattern(pattern.c_str(), name.c_str());
-}
-
 std::string LastComponent(const std::string& path) {
     auto parts = SplitComponents(path.size() >= 2 && DriveLetter(path) ? path.substr(2) : path);
     return parts.empty() ? std::string() : parts.back();

@@ -1,4 +1,6 @@
-// The platform layer on Windows: drives, attributes and file operations are the system's own.
+// The platform layer on Windows: drives, attributes and file operations are the system's own,
+// called through their wide-character forms. Texts inside the program are UTF-8; they are
+// converted at this layer's calls and nowhere else.
 // MapDrive keeps a small table of folders presented as removable drives, so that a copy of a
 // card can stand in for the card (the command line and the tests use it); every other drive
 // letter is passed to the system unchanged.
@@ -18,12 +20,52 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <mutex>
 
 namespace platform {
 
 namespace {
+
+// A text handed to the system. It is read as UTF-8; a text that is no valid UTF-8 is read in
+// the ANSI code page, as the recorder and older programs write names into edit lists.
+std::wstring Wide(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    for (const UINT codePage : {UINT{CP_UTF8}, UINT{CP_ACP}}) {
+        const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+        const int n = ::MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+        if (n <= 0)
+            continue;
+        std::wstring wide(static_cast<std::size_t>(n), L'\0');
+        ::MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), n);
+        return wide;
+    }
+    return {};
+}
+
+// A text from the system, as UTF-8.
+std::string Utf8(const wchar_t* text, std::size_t length) {
+    if (length == 0)
+        return {};
+    const int size = static_cast<int>(length);
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return {};
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, size, utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+std::string Utf8(const std::wstring& text) {
+    return Utf8(text.data(), text.size());
+}
+
+std::string Utf8(const wchar_t* text) {
+    return Utf8(text, std::wcslen(text));
+}
 
 std::optional<std::string> MappedRoot(char letter) {
     std::lock_guard<std::mutex> lock(MappingMutex());
@@ -61,9 +103,113 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
            std::equal(prefix.begin(), prefix.end(), text.begin(), CharEqualIgnoringCase);
 }
 
-DWORD Attributes(const std::string& path) {
+// The part of a drive-letter path after "E:" as "\\Song\\Take.wav": "." and empty components
+// dropped, ".." taking one back but never above the drive's root (a mapped folder must not
+// lead outside itself). Empty for the root.
+std::string RootedComponents(const std::string& rest) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = rest.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = rest.size();
+        const std::string part = rest.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string joined;
+    for (const std::string& part : parts)
+        joined += "\\" + part;
+    return joined;
+}
+
+// The native path of a drive-letter path in the system's wide form; empty when the drive is
+// unknown.
+std::wstring WideNative(const std::string& path) {
     const std::string native = NativePath(path);
-    return native.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(native.c_str());
+    return native.empty() ? std::wstring() : Wide(native);
+}
+
+DWORD Attributes(const std::wstring& native) {
+    return native.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(native.c_str());
+}
+
+DWORD Attributes(const std::string& path) {
+    return Attributes(WideNative(path));
+}
+
+// The absolute form of a native path; the path itself when the system can't make one.
+std::string FullPath(const std::string& native) {
+    const std::wstring wide = Wide(native);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0)
+            return native;
+        if (n < full.size()) {
+            full.resize(n);
+            return Utf8(full);
+        }
+        full.resize(n);
+    }
+}
+
+// Whether two native paths name one file (the same entry reached under two spellings).
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    auto identify = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+        HANDLE h =
+            ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
+        ::CloseHandle(h);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    return identify(a, ia) && identify(b, ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+// The name the folder entry at `native` carries, as the file system stores it.
+std::wstring StoredName(const std::wstring& native) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW(native.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return {};
+    ::FindClose(find);
+    return data.cFileName;
+}
+
+std::wstring LastComponent(const std::wstring& native) {
+    const std::size_t cut = native.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? native : native.substr(cut + 1);
+}
+
+// Gives `from` the name `to`, which names the same file in another letter case. Goes through
+// a free temporary name: a rename onto its own entry keeps the old case on some systems.
+bool RenameCaseOnly(const std::wstring& from, const std::wstring& to) {
+    std::wstring temporary;
+    for (int n = 0;; ++n) {
+        if (n == 1000)
+            return false;
+        temporary = to + L".~" + std::to_wstring(n);
+        if (::GetFileAttributesW(temporary.c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+    }
+    if (!::MoveFileExW(from.c_str(), temporary.c_str(), 0))
+        return false;
+    if (::MoveFileExW(temporary.c_str(), to.c_str(), 0))
+        return true;
+    ::MoveFileExW(temporary.c_str(), from.c_str(), 0);
+    return false;
 }
 
 } // namespace
@@ -72,11 +218,11 @@ DWORD Attributes(const std::string& path) {
 
 std::vector<std::string> LogicalDriveStrings() {
     std::vector<std::string> roots;
-    char buffer[105] = {};
-    const DWORD length = ::GetLogicalDriveStringsA(sizeof buffer - 1, buffer);
-    if (length > 0 && length < sizeof buffer) {
-        for (const char* p = buffer; *p; p += std::strlen(p) + 1)
-            roots.emplace_back(p);
+    wchar_t buffer[105] = {};
+    const DWORD length = ::GetLogicalDriveStringsW(104, buffer);
+    if (length > 0 && length < 105) {
+        for (const wchar_t* p = buffer; *p; p += std::wcslen(p) + 1)
+            roots.push_back(Utf8(p));
     }
     {
         std::lock_guard<std::mutex> lock(MappingMutex());
@@ -93,7 +239,7 @@ std::vector<std::string> LogicalDriveStrings() {
 DriveType GetDriveType(const std::string& rootPath) {
     if (auto letter = DriveLetter(rootPath); letter && MappedRoot(*letter))
         return DriveType::Removable;
-    switch (::GetDriveTypeA(rootPath.c_str())) {
+    switch (::GetDriveTypeW(Wide(rootPath).c_str())) {
     case DRIVE_NO_ROOT_DIR:
         return DriveType::NoRootDir;
     case DRIVE_REMOVABLE:
@@ -118,7 +264,7 @@ std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
     if (native.back() != '\\')
         native += '\\';
     ULARGE_INTEGER available;
-    if (!::GetDiskFreeSpaceExA(native.c_str(), &available, nullptr, nullptr))
+    if (!::GetDiskFreeSpaceExW(Wide(native).c_str(), &available, nullptr, nullptr))
         return std::nullopt;
     return static_cast<std::uint64_t>(available.QuadPart);
 }
@@ -127,10 +273,7 @@ void MapDrive(const std::string& drive, const std::string& nativeRoot) {
     auto letter = DriveLetter(drive);
     if (!letter || nativeRoot.empty())
         return;
-    char full[MAX_PATH * 4];
-    const DWORD n = ::GetFullPathNameA(nativeRoot.c_str(), sizeof full, full, nullptr);
-    std::string root = (n > 0 && n < sizeof full) ? std::string(full, n) : nativeRoot;
-    root = TrimTrailingBackslashes(Backslashes(root));
+    const std::string root = TrimTrailingBackslashes(Backslashes(FullPath(nativeRoot)));
     std::lock_guard<std::mutex> lock(MappingMutex());
     Mappings()[*letter] = root;
 }
@@ -153,6 +296,9 @@ ErrorModeGuard::~ErrorModeGuard() {
 // --- Paths and files -----------------------------------------------------------------------
 
 std::string DisplayPath(const std::string& path) {
+    // The letter of a folder mapped as a drive is the program's own: show the folder.
+    if (auto letter = DriveLetter(path); letter && MappedRoot(*letter))
+        return NativePath(path);
     return path;
 }
 
@@ -160,15 +306,11 @@ std::string NativePath(const std::string& path) {
     auto letter = DriveLetter(path);
     if (!letter)
         return Backslashes(path);
-    const std::string rest = Backslashes(path.substr(2));
+    const std::string rest = RootedComponents(path.substr(2));
     if (auto root = MappedRoot(*letter)) {
-        if (rest.empty() || rest == "\\")
+        if (rest.empty())
             return *root;
-        const bool rootEnds = root->back() == '\\';
-        const bool restStarts = rest.front() == '\\';
-        if (rootEnds && restStarts)
-            return *root + rest.substr(1);
-        return *root + (rootEnds || restStarts ? "" : "\\") + rest;
+        return root->back() == '\\' ? *root + rest.substr(1) : *root + rest;
     }
     if (!SystemHasDrive(*letter))
         return {};
@@ -178,16 +320,21 @@ std::string NativePath(const std::string& path) {
 
 std::vector<DirEntry> ListDirectory(const std::string& pattern) {
     std::vector<DirEntry> entries;
-    const std::string native = NativePath(pattern);
+    const std::wstring native = WideNative(pattern);
     if (native.empty())
         return entries;
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA(native.c_str(), &data);
+    const std::size_t cut = pattern.find_last_of("\\/:");
+    const std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW(native.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return entries;
     do {
-        entries.push_back({data.cFileName, data.dwFileAttributes & (kAttrMaskAll | AttrNormal)});
-    } while (::FindNextFileA(find, &data));
+        std::string name = Utf8(data.cFileName);
+        if (PatternMatches(mask, name))
+            entries.push_back(
+                {std::move(name), data.dwFileAttributes & (kAttrMaskAll | AttrNormal)});
+    } while (::FindNextFileW(find, &data));
     ::FindClose(find);
     return entries;
 }
@@ -215,27 +362,46 @@ bool IsReadOnly(const std::string& path) {
 }
 
 bool SetFileAttributesNormal(const std::string& path) {
-    const std::string native = NativePath(path);
-    return !native.empty() && ::SetFileAttributesA(native.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::wstring native = WideNative(path);
+    return !native.empty() && ::SetFileAttributesW(native.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 bool DeleteFile(const std::string& path) {
-    const std::string native = NativePath(path);
-    return !native.empty() && ::DeleteFileA(native.c_str());
+    const std::wstring native = WideNative(path);
+    return !native.empty() && ::DeleteFileW(native.c_str());
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
     if (InjectedFault(FileOp::Rename, to) != 0)
         return false;
-    const std::string source = NativePath(from);
-    const std::string target = NativePath(to);
-    return !source.empty() && !target.empty() &&
-           ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::wstring source = WideNative(from);
+    const std::wstring target = WideNative(to);
+    if (source.empty() || target.empty() || Attributes(source) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD targetAttributes = Attributes(target);
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
+        if (SameFile(source, target))
+            return source == target || RenameCaseOnly(source, target);
+        // Checked here rather than left to MoveFileEx, whose answer for a read-only target
+        // differs between Windows versions.
+        if (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+            return false;
+    }
+    if (!::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return false;
+    // A replaced entry may keep its old letter case: the file takes the name asked for.
+    const std::wstring asked = LastComponent(target);
+    const std::wstring stored = StoredName(target);
+    if (!stored.empty() && stored != asked) {
+        const std::wstring folder = target.substr(0, target.size() - asked.size());
+        RenameCaseOnly(folder + stored, target);
+    }
+    return true;
 }
 
 bool CreateDirectory(const std::string& path) {
-    const std::string native = NativePath(path);
-    return !native.empty() && ::CreateDirectoryA(native.c_str(), nullptr);
+    const std::wstring native = WideNative(path);
+    return !native.empty() && ::CreateDirectoryW(native.c_str(), nullptr);
 }
 
 // No in-kernel copy here: the caller copies through its own buffer.
@@ -251,15 +417,15 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
-    const std::string native = NativePath(path);
+    const std::wstring native = WideNative(path);
     if (native.empty())
         return nullptr;
-    const DWORD a = ::GetFileAttributesA(native.c_str());
+    const DWORD a = Attributes(native);
     if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
         return nullptr;
     if (InjectedFault(FileOp::Open, path) != 0)
         return nullptr;
-    std::FILE* f = std::fopen(native.c_str(), mode);
+    std::FILE* f = ::_wfopen(native.c_str(), Wide(mode).c_str());
     RememberStream(f, path, mode);
     return f;
 }
@@ -283,10 +449,10 @@ bool SyncDirectory(const std::string& path) {
 }
 
 std::string ProgramFolder() {
-    std::string buffer(MAX_PATH, '\0');
+    std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n =
-            ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0)
             return {};
         if (n < buffer.size()) {
@@ -295,8 +461,9 @@ std::string ProgramFolder() {
         }
         buffer.resize(buffer.size() * 2);
     }
-    const std::size_t slash = buffer.find_last_of('\\');
-    std::string folder = slash == std::string::npos ? buffer : buffer.substr(0, slash);
+    const std::string path = Utf8(buffer);
+    const std::size_t slash = path.find_last_of('\\');
+    std::string folder = slash == std::string::npos ? path : path.substr(0, slash);
     while (!folder.empty() && folder.back() == '\\')
         folder.pop_back();
     return folder;
@@ -305,13 +472,9 @@ std::string ProgramFolder() {
 std::string ToDrivePath(const std::string& nativePath) {
     if (nativePath.empty())
         return {};
-    char full[MAX_PATH * 4];
-    const DWORD n = ::GetFullPathNameA(nativePath.c_str(), sizeof full, full, nullptr);
-    std::string native = (n > 0 && n < sizeof full) ? std::string(full, n) : nativePath;
-    native = Backslashes(native);
+    std::string native = Backslashes(FullPath(nativePath));
     while (native.size() > 1 && native.back() == '\\')
         native.pop_back();
-
     // A mapped folder holding the path wins over its system drive; the longest root first.
     std::optional<char> best;
     std::string bestRoot;

@@ -158,20 +158,21 @@ const std::vector<DemoSong>& DemoSongs() {
 
 void WriteDemoCard(const std::string& nativeFolder) {
     namespace fs = std::filesystem;
-    const fs::path root = fs::absolute(fs::path(nativeFolder)).lexically_normal();
+    const fs::path root = fs::absolute(platform::PathFromUtf8(nativeFolder)).lexically_normal();
     for (const DemoSongData& data : Songs()) {
-        const fs::path songFolder = root / data.song.name;
+        const fs::path songFolder = root / platform::PathFromUtf8(data.song.name);
         fs::create_directories(songFolder);
-        const std::string drivePath = platform::ToDrivePath(songFolder.string());
+        const std::string drivePath = platform::ToDrivePath(platform::Utf8FromPath(songFolder));
         if (drivePath.empty())
-            throw std::runtime_error("no drive holds " + songFolder.string());
+            throw std::runtime_error("no drive holds " + platform::Utf8FromPath(songFolder));
         for (const DemoTone& tone : data.tones) {
             const std::string path = drivePath + "\\" + tone.file;
             auto out = CreateWaveFile(path, static_cast<std::uint32_t>(data.song.sampleRate));
             const std::string audio =
                 ToneBytes(tone, static_cast<std::uint32_t>(data.song.sampleRate));
             if (!out || !out->Write(audio.data(), audio.size()) || !CloseWaveFile(*out))
-                throw std::runtime_error("can't write " + (songFolder / tone.file).string());
+                throw std::runtime_error("can't write " +
+                                         platform::Utf8FromPath(songFolder / tone.file));
         }
         const fs::path adl = songFolder / (data.song.name + ".ADL");
         std::ofstream file(adl, std::ios::binary | std::ios::trunc);
@@ -179,7 +180,7 @@ void WriteDemoCard(const std::string& nativeFolder) {
         file.write(text.data(), static_cast<std::streamsize>(text.size()));
         file.close();
         if (!file)
-            throw std::runtime_error("can't write " + adl.string());
+            throw std::runtime_error("can't write " + platform::Utf8FromPath(adl));
     }
 }
 

@@ -1,33 +1,21 @@
 #pragma once
-// Runs the built trackhaul-cli and collects what it printed.
+// Runs the built trackhaul-cli and collects what it printed. The program is started directly
+// with an argument list, never through a shell; stdin is the null device, so unanswered
+// questions answer Cancel.
+#include "support/Process.h"
 #include "support/TestSupport.h"
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
+#include <vector>
 
-struct CliResult {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
+using CliResult = testsupport::ProcessResult;
 
-// `args` in shell syntax; stdin is not a terminal, so unanswered questions answer Cancel.
+// Each argument is passed as it is (UTF-8).
+inline CliResult RunCliArgs(const std::vector<std::string>& args) {
+    return testsupport::RunProgram(TRACKHAUL_CLI, args);
+}
+
+// `args` in shell syntax (words, '...' and "..." quoting; see SplitShellWords).
 inline CliResult RunCliFull(const std::string& args) {
-    testsupport::TempDir tmp;
-    const std::string errFile = (tmp / "stderr").string();
-    const std::string command =
-        std::string("'") + TRACKHAUL_CLI + "' " + args + " 2>'" + errFile + "' </dev/null";
-    CliResult r;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return r;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        r.out.append(buffer, n);
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = testsupport::ReadFile(errFile);
-    return r;
+    return RunCliArgs(testsupport::SplitShellWords(args));
 }

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 using namespace testsupport;

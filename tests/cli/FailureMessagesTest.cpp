@@ -9,12 +9,15 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
+
+#ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 using namespace testsupport;
 namespace fs = std::filesystem;
@@ -47,6 +50,7 @@ Result RunInProcess(int (*command)(const cli::Args&), const cli::Args& args) {
     return r;
 }
 
+#ifndef _WIN32
 // Questions answered on a terminal, as a user typing `answers` would.
 class TypedAnswers {
 public:
@@ -76,6 +80,17 @@ public:
 private:
     int master_ = -1, terminal_ = -1, saved_ = -1;
 };
+#endif
+
+// Windows names a file as it was asked for, not as it is stored: compare ignoring case there.
+std::string InSystemCase(std::string text) {
+#ifdef _WIN32
+    for (char& ch : text)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch - 'A' + 'a');
+#endif
+    return text;
+}
 
 std::map<std::string, std::string> Snap(const fs::path& root) {
     std::map<std::string, std::string> s;
@@ -156,8 +171,15 @@ TEST_P(Failures, MessageThenFileAndReasonAndNothingElseChanges) {
     Result r;
     {
         std::unique_ptr<FailOn> fault = c.during ? c.during(*this) : nullptr;
+#ifdef _WIN32
+        if (!c.typed.empty())
+            GTEST_SKIP() << "answers are typed on a POSIX pseudo-terminal";
+        if (std::string(c.name) == "ImportCtrlC")
+            GTEST_SKIP() << "a raised SIGINT ends the process on Windows";
+#else
         std::unique_ptr<TypedAnswers> typed =
             c.typed.empty() ? nullptr : std::make_unique<TypedAnswers>(c.typed);
+#endif
         r = RunInProcess(c.direction == Direction::Import ? cli::CmdImport : cli::CmdExport,
                          Args(c));
     }
@@ -168,7 +190,7 @@ TEST_P(Failures, MessageThenFileAndReasonAndNothingElseChanges) {
         c.file ? c.file(*this).string() + ": " + c.reason + "\n" : c.reason + "\n";
     const std::string expected = c.message.empty() ? detail : c.message + "\n" + detail;
     if (c.typed.empty()) // --quiet: the error alone
-        EXPECT_EQ(r.err, expected);
+        EXPECT_EQ(InSystemCase(r.err), InSystemCase(expected));
     else
         EXPECT_TRUE(r.err.size() >= expected.size() &&
                     r.err.compare(r.err.size() - expected.size(), expected.size(), expected) == 0)

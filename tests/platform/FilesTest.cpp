@@ -1,10 +1,13 @@
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
 using platform::AttrArchive;
@@ -13,6 +16,15 @@ using platform::AttrHidden;
 using platform::AttrReadOnly;
 
 namespace {
+
+// A name that starts with a dot is hidden on POSIX; on Windows the attribute is set.
+void MarkHidden(const fs::path& path) {
+#ifdef _WIN32
+    ::SetFileAttributesW(path.c_str(), ::GetFileAttributesW(path.c_str()) | FILE_ATTRIBUTE_HIDDEN);
+#else
+    (void)path;
+#endif
+}
 
 class DriveFiles : public ::testing::Test {
 protected:
@@ -38,6 +50,8 @@ TEST_F(DriveFiles, ListingGivesEveryEntryWithItsAttributes) {
     fs::create_directories(dir_ / ".trash");
     testsupport::WriteFile(dir_ / "take.wav", "x");
     testsupport::WriteFile(dir_ / ".hidden", "x");
+    MarkHidden(dir_ / ".hidden");
+    MarkHidden(dir_ / ".trash");
     testsupport::WriteFile(dir_ / "locked.adl", "x");
     MakeReadOnly("locked.adl");
 
@@ -79,6 +93,7 @@ TEST_F(DriveFiles, ListingFollowsTheNamePattern) {
 TEST_F(DriveFiles, AttributesOfSinglePaths) {
     fs::create_directories(dir_ / "Song");
     testsupport::WriteFile(dir_ / "Song" / ".meta", "x");
+    MarkHidden(dir_ / "Song" / ".meta");
     EXPECT_EQ(platform::GetFileAttributes("E:"), std::optional<std::uint32_t>(AttrDirectory));
     EXPECT_EQ(platform::GetFileAttributes("E:\\song"), std::optional<std::uint32_t>(AttrDirectory));
     EXPECT_EQ(platform::GetFileAttributes("E:\\Song\\.META"),
@@ -162,7 +177,10 @@ TEST_F(DriveFiles, RenameChangesOnlyTheLetterCase) {
     testsupport::WriteFile(dir_ / "song.adl", "list");
     EXPECT_TRUE(platform::RenameFile("E:\\song.adl", "E:\\SONG.ADL"));
     EXPECT_EQ(testsupport::ReadFile(dir_ / "SONG.ADL"), "list");
-    EXPECT_FALSE(fs::exists(dir_ / "song.adl"));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_.path()))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"SONG.ADL"});
     EXPECT_FALSE(platform::RenameFile("E:\\missing", "E:\\other"));
 }
 
@@ -179,9 +197,7 @@ TEST_F(DriveFiles, OpensAndReadsOnlyFiles) {
 }
 
 TEST_F(DriveFiles, FreeBytesAreThoseOfTheMappedFolder) {
-    struct statvfs sv {};
-    ASSERT_EQ(::statvfs(dir_.path().c_str(), &sv), 0);
-    const std::uint64_t expected = std::uint64_t(sv.f_bavail) * sv.f_frsize;
+    const std::uint64_t expected = fs::space(dir_.path()).available;
     fs::create_directories(dir_ / "Song");
     for (const char* path : {"E:", "E:\\", "E:\\song"}) {
         auto free = platform::FreeBytesAvailable(path);
@@ -192,6 +208,49 @@ TEST_F(DriveFiles, FreeBytesAreThoseOfTheMappedFolder) {
     }
     EXPECT_EQ(platform::FreeBytesAvailable("Y:"), std::nullopt);
     EXPECT_EQ(platform::FreeBytesAvailable("E:\\Missing"), std::nullopt);
+}
+
+// Names outside ASCII pass every call whole, as UTF-8 both ways: a Latin-1 name and one
+// outside Latin-1.
+TEST_F(DriveFiles, NamesOutsideAsciiWorkInEveryCall) {
+    for (const std::string name : {"Kärte", "ソング"}) {
+        SCOPED_TRACE(name);
+        const std::string folder = "E:\\" + name;
+        const std::string file = folder + "\\" + name + ".wav";
+        ASSERT_TRUE(platform::CreateDirectory(folder));
+        EXPECT_TRUE(fs::is_directory(dir_.path() / platform::PathFromUtf8(name)));
+        EXPECT_TRUE(platform::DirectoryExists(folder));
+        EXPECT_EQ(Listing("E:\\*.*").count(name), 1u);
+
+        std::FILE* f = platform::OpenFile(file, "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("take", f);
+        std::fclose(f);
+        EXPECT_TRUE(platform::FileExists(file));
+        EXPECT_EQ(Listing(folder + "\\*.wav").count(name + ".wav"), 1u);
+        ASSERT_TRUE(platform::RenameFile(file, folder + "\\" + name + ".adl"));
+        EXPECT_EQ(platform::LoadLines(folder + "\\" + name + ".adl"),
+                  std::vector<std::string>{"take"});
+        EXPECT_TRUE(platform::DeleteFile(folder + "\\" + name + ".adl"));
+        EXPECT_EQ(platform::ToDrivePath(
+                      platform::Utf8FromPath(dir_.path() / platform::PathFromUtf8(name))),
+                  folder);
+    }
+}
+
+// Edit lists that the recorder wrote name files in the system's ANSI code page, not in UTF-8.
+TEST_F(DriveFiles, NamesInTheAnsiCodePageAreFound) {
+#ifdef _WIN32
+    if (::GetACP() != 1252)
+        GTEST_SKIP() << "the case below is written in code page 1252";
+    const fs::path folder = dir_.path() / platform::PathFromUtf8("Kärte");
+    fs::create_directories(folder);
+    testsupport::WriteFile(folder / "take.wav", "x");
+    EXPECT_TRUE(platform::DirectoryExists("E:\\K\xE4rte"));
+    EXPECT_EQ(platform::ReadWholeFile("E:\\K\xE4rte\\TAKE.WAV"), "x");
+#else
+    GTEST_SKIP() << "names on POSIX are bytes, taken as they are";
+#endif
 }
 
 } // namespace

@@ -22,7 +22,16 @@ TEST_P(HasSubdirectoryTest, FindsTheFirstSubfolder) {
     testsupport::TempDir dir;
     testsupport::MappedDrive drive("E:", dir.path());
     fs::create_directories(dir / "F");
-    GetParam().make(dir / "F");
+    try {
+        GetParam().make(dir / "F");
+    } catch (const fs::filesystem_error& e) {
+#ifdef _WIN32
+        // Symbolic links need a right that Windows gives few users, and Wine has none.
+        GTEST_SKIP() << e.what();
+#else
+        throw;
+#endif
+    }
     // The folder's name in another letter case is found as every other path is.
     EXPECT_EQ(platform::HasSubdirectory("E:\\f"), GetParam().expected);
 }

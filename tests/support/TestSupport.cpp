@@ -6,18 +6,25 @@
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace testsupport {
 
 TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("trackhaul-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
+    // A random name, never a process id: Wine reuses ids, and a folder left by an earlier run
+    // must not be taken over. A name that exists is skipped.
+    static std::atomic<unsigned> counter{0};
+    static const std::uint64_t session = [] {
+        std::random_device random;
+        return (std::uint64_t{random()} << 32) ^ random();
+    }();
+    for (;;) {
+        path_ = fs::temp_directory_path() /
+                ("trackhaul-test-" + std::to_string(session) + "-" + std::to_string(counter++));
+        if (fs::create_directories(path_))
+            break;
+    }
 }
 
 TempDir::~TempDir() {
@@ -30,7 +37,7 @@ TempDir::~TempDir() {
 }
 
 MappedDrive::MappedDrive(const std::string& drive, const fs::path& root) : drive_(drive) {
-    platform::MapDrive(drive, root.string());
+    platform::MapDrive(drive, platform::Utf8FromPath(root));
 }
 
 MappedDrive::~MappedDrive() {

@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "song/Adl.h"
+#include "support/Process.h"
 #include "transfer/DemoCard.h"
 #include "transfer/Z2p.h"
 
@@ -131,9 +132,9 @@ TEST_F(DemoCard, IsTheSameEveryTimeAndNamesFilesLikeTheRecorder) {
 TEST(DemoCardCli, WritesTheCardIntoANewFolder) {
     TempDir dir;
     const fs::path target = dir / "new" / "card";
-    const std::string command = std::string(TRACKHAUL_CLI) + " demo-card '" + target.string() +
-                                "' > '" + (dir / "stdout.txt").string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const testsupport::ProcessResult run =
+        testsupport::RunProgram(TRACKHAUL_CLI, {"demo-card", target.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::exists(target / "DEMO22K" / "DEMO22K.ADL"));
     EXPECT_TRUE(fs::exists(target / "DEMO44K" / "zt60003.wav"));
 }

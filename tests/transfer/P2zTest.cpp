@@ -81,7 +81,7 @@ Snapshot Snap(const fs::path& root) {
     for (const auto& e : fs::recursive_directory_iterator(root)) {
         const bool writable =
             (fs::status(e.path()).permissions() & fs::perms::owner_write) != fs::perms::none;
-        s[fs::relative(e.path(), root).string()] = {
+        s[fs::relative(e.path(), root).generic_string()] = {
             e.is_regular_file() ? ReadFile(e.path()) : std::string("<dir>"), writable};
     }
     return s;
@@ -218,7 +218,11 @@ TEST_F(ExportTest, FreeCapacityEqualToTotalPasses) {
 
 // The list is replaced under the name it has on the card, so there is never a second one.
 TEST_F(ExportTest, ReplacesListKeepingItsLetterCase) {
-    fs::rename(adl, song / "song1.adl");
+    // Written anew rather than renamed: a rename that changes only the letter case is a no-op
+    // on some Windows file systems.
+    const std::string list = ReadFile(adl);
+    fs::remove(adl);
+    WriteFile(song / "song1.adl", list);
     ASSERT_TRUE(job.RunExport());
     EXPECT_EQ(SongFiles(), (std::vector<std::string>{"song1.adl", "zt60001.wav", "zt60002.wav"}));
     EXPECT_NE(ReadFile(song / "song1.adl").find("ZT60002.WAV"), std::string::npos);

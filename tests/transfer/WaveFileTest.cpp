@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "transfer/WaveFile.h"
 
 #include "support/FaultInjection.h"
@@ -9,7 +13,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 #include <vector>
 
 using namespace th;
@@ -206,11 +212,18 @@ TEST_F(WaveFileTest, FileWithoutRiffDataHasOnlyALength) {
     EXPECT_FALSE(FileLength("E:\\missing.wav"));
 }
 
+// Files the process holds open: its handles on Windows, its descriptors elsewhere.
 int OpenDescriptors() {
+#ifdef _WIN32
+    DWORD handles = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+    return static_cast<int>(handles);
+#else
     int n = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
         ++n;
     return n;
+#endif
 }
 
 TEST_F(WaveFileTest, MalformedFilesFailCleanly) {
@@ -315,6 +328,9 @@ TEST_F(WaveFileTest, FindsChunksBeyondFourGigabytes) {
 }
 
 TEST_F(WaveFileTest, CloseReportsAFailedWrite) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a failing write is made with a POSIX file size limit";
+#else
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto previous = std::signal(SIGXFSZ, SIG_IGN);
@@ -332,6 +348,7 @@ TEST_F(WaveFileTest, CloseReportsAFailedWrite) {
     ASSERT_TRUE(writer);
     EXPECT_FALSE(wrote);
     EXPECT_FALSE(closed);
+#endif
 }
 
 } // namespace
