@@ -284,7 +284,7 @@ void WaveWriter::Fail(int error) {
         error_ = error != 0 ? error : EIO;
 }
 
-bool WaveWriter::Close() {
+bool WaveWriter::Close(bool writeBack) {
     if (!file_)
         return !failed_;
     bool ok = !failed_;
@@ -306,7 +306,7 @@ bool WaveWriter::Close() {
     ok = Seek(f, 4, SEEK_SET) && WriteExact(f, field, 4) && ok;
     PutLe32(field, dataSize);
     ok = Seek(f, 42, SEEK_SET) && WriteExact(f, field, 4) && ok;
-    ok = platform::FlushFile(f) && ok;
+    ok = (writeBack ? platform::StartWriteBack(f) : platform::FlushFile(f)) && ok;
     ok = platform::CloseFile(f) && ok;
     if (!ok)
         Fail(errno);
@@ -358,12 +358,12 @@ std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_
     return writer;
 }
 
-bool CloseWaveFile(WaveWriter& writer) {
-    return writer.Close();
+bool CloseWaveFile(WaveWriter& writer, bool writeBack) {
+    return writer.Close(writeBack);
 }
 
 bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
-                const std::function<bool(std::uint32_t)>& afterBlock) {
+                const std::function<bool(std::uint32_t)>& afterBlock, ShortSource shortSource) {
     std::unique_ptr<unsigned char[]> buffer; // allocated when a block needs it
     const std::uint32_t fullBlocks = count / kCopyBlock;
     for (std::uint32_t i = 0; i <= fullBlocks;) {
@@ -393,7 +393,9 @@ bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
             if (!buffer)
                 buffer = std::make_unique_for_overwrite<unsigned char[]>(kCopyBlock);
             const std::size_t part = std::min<std::size_t>(bytes - done, kCopyBlock);
-            source.Read(buffer.get(), part);
+            const std::size_t got = source.Read(buffer.get(), part);
+            if (got < part && shortSource == ShortSource::Fails)
+                return false;
             if (!dest.Write(buffer.get(), part))
                 return false;
             done += part;
