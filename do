@@ -12,7 +12,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 install_deps() {
     local pkgs=(g++ cmake make libgtest-dev qt6-base-dev qt6-svg-dev libgl1-mesa-dev clang-format
         xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db
-        time g++-mingw-w64-x86-64-posix googletest wine wine64)
+        time g++-mingw-w64-x86-64-posix googletest wine wine64 clang-14 libclang-rt-14-dev)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -54,7 +54,7 @@ cmd_run() {
 
 check_format() {
     local files
-    mapfile -t files < <(find app cli platform song transfer tests bench -name '*.cpp' -o -name '*.h' -o -name '*.inl')
+    mapfile -t files < <(find app cli platform song transfer tests bench fuzz -name '*.cpp' -o -name '*.h' -o -name '*.inl')
     clang-format --dry-run --Werror "${files[@]}"
 }
 
@@ -136,6 +136,8 @@ cmd_test() {
     echo "--- the Debian package ---"
     cmd_package
     bash "$ROOT/tests/install/package_test.sh" "$ROOT"/dist/trackhaul_*.deb
+    echo "--- fuzz targets, 30 s each ---"
+    "$ROOT/fuzz/run.sh" 30
     test_windows
 }
 

@@ -12,10 +12,23 @@
 namespace cli {
 
 namespace {
-// Ctrl+C is the command line's Cancel button: it sets the flag that the run reads.
+// Ctrl+C is the command line's Cancel button: it sets the flag that the run reads. A request
+// to end (SIGTERM, a closed terminal's SIGHUP) is the same press, so that the unfinished
+// track is removed rather than left behind.
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int) {
     interrupted = 1;
+}
+
+#ifdef SIGHUP
+constexpr int kCancelSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+constexpr int kCancelSignals[] = {SIGINT, SIGTERM};
+#endif
+
+void CatchCancelSignals(bool catchThem) {
+    for (int sig : kCancelSignals)
+        std::signal(sig, catchThem ? OnInterrupt : SIG_DFL);
 }
 } // namespace
 
@@ -38,11 +51,11 @@ ConsoleUi::ConsoleUi(bool yes, Verbosity verbosity)
     : yes_(yes), verbosity_(verbosity), tty_(platform::IsConsole(platform::StdStream::Err)),
       escapes_(platform::PrepareConsole(platform::StdStream::Err)) {
     interrupted = 0; // a new run: a Ctrl+C of an earlier one is over
-    std::signal(SIGINT, OnInterrupt);
+    CatchCancelSignals(true);
 }
 
 ConsoleUi::~ConsoleUi() {
-    std::signal(SIGINT, SIG_DFL);
+    CatchCancelSignals(false);
 }
 
 // Takes the progress line off the screen before other text is printed.
@@ -70,10 +83,10 @@ bool ConsoleUi::Ask(const std::string& text) {
     }
     std::cerr << "OK? [y/N] " << std::flush;
     // At a question Ctrl+C ends the program as usual: nothing has been changed yet.
-    std::signal(SIGINT, SIG_DFL);
+    CatchCancelSignals(false);
     std::string answer;
     const bool read = static_cast<bool>(std::getline(std::cin, answer));
-    std::signal(SIGINT, OnInterrupt);
+    CatchCancelSignals(true);
     if (!read)
         return false;
     return answer == "y" || answer == "Y" || answer == "yes";

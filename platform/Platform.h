@@ -55,6 +55,8 @@ bool IsDeviceDrive(const std::string& rootPath);
 void RescanVolumes();
 // Bytes available to the caller on the volume holding `path` ("E:" or any path on it).
 std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path);
+// Allocation unit (cluster) of that volume in bytes: every file takes a whole number of them.
+std::optional<std::uint64_t> AllocationUnit(const std::string& path);
 // Presents a native folder as a removable drive ("E:" -> "/media/card-copy"). Replaces an
 // earlier mapping of the same letter.
 void MapDrive(const std::string& drive, const std::string& nativeRoot);
@@ -123,6 +125,11 @@ bool FlushFile(std::FILE* f);                                             // ffl
 // Flushes the stream and waits until the file's data is on the medium (fsync,
 // FlushFileBuffers).
 bool SyncFile(std::FILE* f);
+// Flushes the stream and asks the system to start writing the file to the medium now,
+// without waiting (so that the medium works while the program goes on); SyncPath waits.
+bool StartWriteBack(std::FILE* f);
+// Waits until the data of a closed file is on the medium.
+bool SyncPath(const std::string& path);
 // Waits until a folder's entries (new names, renames) are on the medium; true where the
 // system has no such step.
 bool SyncDirectory(const std::string& path);
@@ -143,9 +150,9 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
 
 // --- Fault injection (tests) ---------------------------------------------------------------
 
-// The file operations a test can make fail. Write covers WriteFile, FlushFile and the kernel
-// copy; Sync covers SyncFile and SyncDirectory; Open covers OpenFile; Rename RenameFile;
-// Close CloseFile.
+// The file operations a test can make fail. Open covers OpenFile; Write covers WriteFile,
+// FlushFile and the kernel copy; Sync covers SyncFile, SyncPath and SyncDirectory; Rename
+// RenameFile; Close CloseFile.
 enum class FileOp { Open, Write, Sync, Rename, Close };
 // Asked before each such operation with the path as the caller named it (for a stream, the
 // path it was opened with; empty for a stream not opened for writing). Returns 0 to let the

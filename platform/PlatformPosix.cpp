@@ -299,6 +299,15 @@ std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
     return static_cast<std::uint64_t>(sv.f_bavail) * static_cast<std::uint64_t>(sv.f_frsize);
 }
 
+std::optional<std::uint64_t> AllocationUnit(const std::string& path) {
+    const std::string native = Resolve(path).native;
+    struct statvfs sv;
+    if (native.empty() || ::statvfs(native.c_str(), &sv) != 0)
+        return std::nullopt;
+    const auto unit = static_cast<std::uint64_t>(sv.f_frsize ? sv.f_frsize : sv.f_bsize);
+    return unit ? std::optional<std::uint64_t>(unit) : std::nullopt;
+}
+
 void MapDrive(const std::string& drive, const std::string& nativeRoot) {
     auto letter = DriveLetter(drive);
     if (!letter || nativeRoot.empty())
@@ -508,12 +517,14 @@ std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, 
         if (n == 0)
             break; // the source ended: the caller goes on
         if (n < 0) {
-            // Not supported across these files: the caller copies the rest. Anything else
-            // (no space, an I/O error) is a failed write.
-            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                errno == EBADF || errno == EPERM || errno == ETXTBSY)
-                break;
-            return std::nullopt;
+            if (errno == EINTR)
+                continue;
+            // The destination could not take the bytes: the copy fails. Anything else (not
+            // supported across these files, a busy system) leaves the rest to the caller's
+            // own copy, which sees any real failure itself.
+            if (errno == ENOSPC || errno == EIO || errno == EFBIG || errno == EDQUOT)
+                return std::nullopt;
+            break;
         }
         done += static_cast<std::size_t>(n);
     }
@@ -566,6 +577,30 @@ bool SyncFile(std::FILE* f) {
     if (InjectedFault(FileOp::Sync, f) != 0)
         return false;
     return ::fsync(::fileno(f)) == 0;
+}
+
+bool StartWriteBack(std::FILE* f) {
+    if (!FlushFile(f))
+        return false;
+#ifdef __linux__
+    // Only a hint: a failure to start shows when the file is synced.
+    ::sync_file_range(::fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return true;
+}
+
+bool SyncPath(const std::string& path) {
+    if (InjectedFault(FileOp::Sync, path) != 0)
+        return false;
+    const std::string native = Resolve(path).native;
+    const int fd = native.empty() ? -1 : ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ok;
 }
 
 bool SyncDirectory(const std::string& path) {

@@ -269,6 +269,18 @@ std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
     return static_cast<std::uint64_t>(available.QuadPart);
 }
 
+std::optional<std::uint64_t> AllocationUnit(const std::string& path) {
+    const std::string native = NativePath(path);
+    char root[MAX_PATH + 1];
+    if (native.empty() || !::GetVolumePathNameA(native.c_str(), root, sizeof root))
+        return std::nullopt;
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    if (!::GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+        return std::nullopt;
+    const std::uint64_t unit = std::uint64_t{sectorsPerCluster} * bytesPerSector;
+    return unit ? std::optional<std::uint64_t>(unit) : std::nullopt;
+}
+
 void MapDrive(const std::string& drive, const std::string& nativeRoot) {
     auto letter = DriveLetter(drive);
     if (!letter || nativeRoot.empty())
@@ -441,6 +453,29 @@ bool SyncFile(std::FILE* f) {
         return false;
     }
     return true;
+}
+
+bool StartWriteBack(std::FILE* f) {
+    return FlushFile(f);
+}
+
+bool SyncPath(const std::string& path) {
+    if (InjectedFault(FileOp::Sync, path) != 0)
+        return false;
+    const std::string native = NativePath(path);
+    const HANDLE h = native.empty() ? INVALID_HANDLE_VALUE
+                                    : ::CreateFileA(native.c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = EIO;
+        return false;
+    }
+    const bool ok = ::FlushFileBuffers(h) != 0;
+    ::CloseHandle(h);
+    if (!ok)
+        errno = EIO;
+    return ok;
 }
 
 // A folder's entries reach the medium with the files' own flushes here.

@@ -23,7 +23,7 @@ constexpr std::size_t kTimecodeLength = 16;
 
 // The event buffer holds the opening line and the events; reaching this size refuses the
 // list, so at most kEventBufferLines - 2 events are read.
-constexpr int kEventBufferLines = 10000;
+constexpr int kEventBufferLines = kMaxEvents + 2;
 
 bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= 32;
@@ -56,8 +56,9 @@ std::optional<SequenceLines> ReadSequenceLines(const Lines& lines) {
         if (TrimView(lines[i]) != kSequenceTag)
             continue;
         std::string line = Trim(lines[i]);
-        // A later block replaces an earlier one.
-        result.emplace();
+        // A later block overwrites the slots it reaches.
+        if (!result)
+            result.emplace();
         std::size_t slot = 0;
         do {
             if (slot < result->size())
@@ -111,6 +112,7 @@ std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why) {
     ExportScan scan;
     bool haveSequence = false;
     bool haveEventList = false;
+    std::size_t eventList = 0, eventListEnd = 0; // the "<EVENT_LIST>" and its "</ADL>"
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string line = Trim(lines[i]);
         if (line == kSequenceTag) {
@@ -122,6 +124,10 @@ std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why) {
             scan.frameRateText = *frameRate;
             haveSequence = true;
         } else if (line == kEventListTag) {
+            // The import reads the first event list only: new events in a later one would be
+            // unseen.
+            if (haveEventList)
+                return fail(ScanError::ClosedEarly);
             // The closing "</ADL>" is looked for from the second line on; the lines before
             // it (events and "</EVENT_LIST>") give the next entry number.
             std::size_t end = i + 2;
@@ -131,6 +137,8 @@ std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why) {
                 return fail(ScanError::UnclosedEventList);
             scan.nextEntryNo = static_cast<int>(end - i - 1);
             haveEventList = true;
+            eventList = i;
+            eventListEnd = end;
             i = end;
         }
     }
@@ -143,6 +151,14 @@ std::optional<ExportScan> ScanForExport(const Lines& lines, ScanError* why) {
     if (lines.size() < 2 || Trim(lines[lines.size() - 2]) != "</EVENT_LIST>" ||
         Trim(lines.back()) != kAdlEnd)
         return fail(ScanError::NoClosingLines);
+    // The import reads up to the first "</EVENT_LIST>": it must be the one the rewrite drops,
+    // and the "</ADL>" that ends the scan must be the last line, or the new events would land
+    // where nobody reads them.
+    if (eventListEnd + 1 != lines.size())
+        return fail(ScanError::ClosedEarly);
+    for (std::size_t k = eventList + 1; k + 2 < lines.size(); ++k)
+        if (Trim(lines[k]) == kEventListEnd)
+            return fail(ScanError::ClosedEarly);
     if (why)
         *why = ScanError::None;
     return scan;
@@ -162,6 +178,9 @@ std::string ScanErrorText(ScanError error) {
         return "The edit list does not end with </EVENT_LIST> and </ADL>";
     case ScanError::NoEventList:
         return "The edit list has no <EVENT_LIST> block";
+    case ScanError::ClosedEarly:
+        return "The event list ends before the last lines of the edit list, or a second one "
+               "follows: the import would not read new events";
     }
     return {};
 }

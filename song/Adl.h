@@ -17,11 +17,12 @@ using Lines = std::vector<std::string>;
 std::string Trim(std::string_view text);
 
 // The trimmed lines of a <SEQUENCE> block, opening line in slot 0. Lines beyond the tenth
-// slot are ignored. A later block fills the slots again from slot 0.
+// slot are ignored. A later block fills the slots again from slot 0; slots it doesn't reach
+// keep what the earlier block put there.
 using SequenceLines = std::array<std::string, 10>;
 
 // Reads the <SEQUENCE> block(s). Returns nullopt when there is none; throws ListIndexError
-// when a block has no closing "</SEQUENCE>". Slots a block doesn't reach are left empty.
+// when a block has no closing "</SEQUENCE>". Slots no block reaches are left empty.
 std::optional<SequenceLines> ReadSequenceLines(const Lines& lines);
 
 // The song's sampling frequency from slot 1: drop 17 characters, trim, drop one more
@@ -45,6 +46,8 @@ enum class ScanError {
     UnclosedEventList, // <EVENT_LIST> without a "</ADL>" line after it
     NoClosingLines,    // the last two lines are not "</EVENT_LIST>" and "</ADL>"
     NoEventList,       // no <EVENT_LIST> line: the last two lines are not known to close it
+    ClosedEarly,       // an "</EVENT_LIST>" or "</ADL>" before the last two lines ends the
+                       // list where the import stops reading: new events would be unseen
 };
 
 // Scans a list as the export's rewrite does. nullopt (with the reason) when the export can't
@@ -65,6 +68,9 @@ std::string ZeroTimecode(int sampleRate, const std::string& frameRateText);
 std::string ComposeEventLine(int entryNo, const std::string& upperFileName, int track,
                              const std::string& zeroTc, const std::string& lengthTc);
 
+// Most events the import reads from one list.
+inline constexpr int kMaxEvents = 9998;
+
 // The closing lines of a list as the export writes them.
 inline constexpr std::string_view kClosingLines = "\t</EVENT_LIST>\r\n</ADL>\r\n";
 
@@ -73,8 +79,8 @@ inline constexpr std::string_view kClosingLines = "\t</EVENT_LIST>\r\n</ADL>\r\n
 std::array<std::string, 11> CutEventLine(const std::string& line);
 
 // Fills the table from the first <EVENT_LIST> block; later blocks are not read. Returns false
-// (table untouched) when the block holds more than 9998 events. Throws ListIndexError when the
-// block is not closed and ConvertError when an integer field is not an integer; the table is
+// (table untouched) when the block holds more than kMaxEvents events. Throws ListIndexError when
+// the block is not closed and ConvertError when an integer field is not an integer; the table is
 // untouched then too. No <EVENT_LIST>: EventCount 0.
 bool ReadEventList(const Lines& lines, SongEventTable& table);
 

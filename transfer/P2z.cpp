@@ -5,6 +5,7 @@
 #include "song/Tc2w.h"
 #include "transfer/WaveFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <limits>
@@ -76,13 +77,14 @@ bool TExportJob::RunExport() {
     }
 
     FreeBytes = FreeCapacity();
-    const std::uint64_t total = TransferTotal();
-    if (total > FreeBytes) {
+    const std::uint64_t required = RequiredCapacity();
+    if (required > FreeBytes) {
         ui_.Message("File too large!\r\n\r\nZT-6:" + std::to_string(FreeBytes) +
-                    "(available capacity inside ZT-6)\r\nWAVE:" + std::to_string(total) +
+                    "(available capacity inside ZT-6)\r\nWAVE:" + std::to_string(required) +
                     "(Total file size to transfer)");
         return false;
     }
+    const std::uint64_t total = TransferTotal();
 
     // The bar takes 32-bit values: halve the units until the total fits.
     barShift_ = 0;
@@ -166,6 +168,38 @@ std::uint64_t TExportJob::FreeCapacity() {
     return platform::FreeBytesAvailable(DeviceDrive).value_or(0);
 }
 
+std::uint64_t TExportJob::AllocationUnit() {
+    return platform::AllocationUnit(DeviceDrive).value_or(1);
+}
+
+std::uint64_t TExportJob::RequiredCapacity() {
+    const std::uint64_t unit = std::max<std::uint64_t>(AllocationUnit(), 1);
+    const auto rounded = [unit](std::uint64_t bytes) { return (bytes + unit - 1) / unit * unit; };
+
+    // The new list: the old one without its closing lines, with CR LF line ends, one event
+    // line per track and the closing lines. Timecodes are 16 characters; device file names
+    // are as long as the next free one.
+    const std::optional<std::string> text = platform::ReadWholeFile(AdlPath);
+    const Lines lines = text ? platform::SplitLines(*text) : Lines();
+    const std::optional<ExportScan> scan = ScanForExport(lines);
+    int entryNo = scan ? scan->nextEntryNo : 1;
+    std::uint64_t listBytes = kClosingLines.size();
+    for (std::size_t i = 0; i + 2 < lines.size(); ++i)
+        listBytes += lines[i].size() + 2;
+
+    std::uint64_t total = 0;
+    const std::string tc(16, '0');
+    const std::string name = EventFileName(NextDeviceFile(DeviceDrive + "\\" + sel_.SongName()));
+    for (int n = 1; n <= 8; ++n) {
+        if (!sel_.ExportSelected(n))
+            continue;
+        const std::uint64_t data = ReadDataSize(TrackFile(ComputerFolder, n)).value_or(0);
+        total += rounded(46 + data + (data & 1u));
+        listBytes += ComposeEventLine(entryNo++, name, n, tc, tc).size();
+    }
+    return total + rounded(listBytes);
+}
+
 std::uint64_t TExportJob::TransferTotal() {
     std::uint64_t total = 0;
     for (int n = 1; n <= 8; ++n)
@@ -186,6 +220,15 @@ bool TExportJob::RewriteEventList() {
                                             : ScanErrorText(scanError)});
         return false;
     }
+    int tracks = 0;
+    for (int n = 1; n <= 8; ++n)
+        tracks += sel_.ExportSelected(n) ? 1 : 0;
+    // The import reads at most kMaxEvents events: more would hide the new ones from it.
+    if (scan->nextEntryNo - 1 + tracks > kMaxEvents) {
+        ui_.Report("Error!", {AdlPath, "The list would hold more than " +
+                                           std::to_string(kMaxEvents) + " events"});
+        return false;
+    }
     FrameRateText = scan->frameRateText;
     NextEntryNo = scan->nextEntryNo;
 
@@ -200,6 +243,7 @@ bool TExportJob::RewriteEventList() {
 
     const std::string song = sel_.SongName();
     const std::string songFolder = DeviceDrive + "\\" + song;
+    RemoveLeftovers(songFolder, song);
     bool allCopied = true;
     for (int n = 1; n <= 8; ++n) {
         if (!sel_.ExportSelected(n))
@@ -214,19 +258,23 @@ bool TExportJob::RewriteEventList() {
     const std::string tempPath = songFolder + "\\" + song + ".ADL.tmp";
     errno = 0;
     const bool replaced = WriteNewList(tempPath) && (!BeforeReplace || BeforeReplace()) &&
-                          platform::RenameFile(tempPath, ListName(songFolder, AdlPath));
+                          PutNewFilesInPlace(songFolder, tempPath);
     if (!replaced) {
         // The list itself is what could not be rewritten.
         Explain(AdlPath, errno);
         // The old list stays; files it does not name would only fill the card.
         platform::DeleteFile(tempPath);
-        for (const std::string& path : copiedFiles_)
-            platform::DeleteFile(path);
-        copiedFiles_.clear();
+        RemoveCopiedFiles();
     }
     newList_.clear();
+    copiedFiles_.clear();
 
-    if (!replaced || !allCopied) {
+    // The new list is in place; until the folder is on the card it may still be lost.
+    errno = 0;
+    const bool onCard = replaced && platform::SyncDirectory(songFolder);
+    if (replaced && !onCard)
+        Explain(songFolder, errno);
+    if (!onCard || !allCopied) {
         ui_.Report("Copy failed!", Why);
         return false;
     }
@@ -243,12 +291,35 @@ void TExportJob::Explain(const std::string& file, int error) {
     Explain(Failure{file, SystemReason(error != 0 ? error : EIO)});
 }
 
+bool TExportJob::PutNewFilesInPlace(const std::string& songFolder, const std::string& tempPath) {
+    // Every file is on the card, then takes its final name just before the list that names
+    // it, and the names are on the card before the list is: a list never names a missing or
+    // unfinished file.
+    for (const DeviceFile& file : copiedFiles_)
+        if (!platform::SyncPath(file.partPath))
+            return false;
+    for (const DeviceFile& file : copiedFiles_)
+        if (!platform::RenameFile(file.partPath, file.finalPath))
+            return false;
+    if (!copiedFiles_.empty() && !platform::SyncDirectory(songFolder))
+        return false;
+    return platform::RenameFile(tempPath, ListName(songFolder, AdlPath));
+}
+
+void TExportJob::RemoveCopiedFiles() {
+    // Either name may be the current one; the final name was free when it was chosen.
+    for (const DeviceFile& file : copiedFiles_) {
+        platform::DeleteFile(file.partPath);
+        platform::DeleteFile(file.finalPath);
+    }
+}
+
 bool TExportJob::WriteNewList(const std::string& tempPath) {
     std::FILE* f = platform::OpenFile(tempPath, "wb");
     if (!f)
         return false;
     bool ok = platform::WriteFile(f, newList_.data(), newList_.size()) == newList_.size();
-    ok = platform::FlushFile(f) && ok;
+    ok = platform::SyncFile(f) && ok;
     ok = platform::CloseFile(f) && ok;
     return ok;
 }
@@ -261,12 +332,25 @@ std::string TExportJob::NextDeviceFile(const std::string& songFolder) {
     for (unsigned k = 1;; ++k) {
         char digits[16];
         std::snprintf(digits, sizeof digits, "%04u", k);
-        const std::string name = std::string("zt6") + digits + ".wav";
-        if (taken.count(UpperAscii(name)))
+        const std::string base = std::string("zt6") + digits;
+        if (taken.count(UpperAscii(base + ".wav")) || taken.count(UpperAscii(base)))
             continue;
-        const std::string path = songFolder + "\\" + name;
-        if (!platform::GetFileAttributes(path))
-            return path;
+        const std::string path = songFolder + "\\" + base;
+        if (!platform::GetFileAttributes(path + ".wav") && !platform::GetFileAttributes(path))
+            return path + ".wav";
+    }
+}
+
+void TExportJob::RemoveLeftovers(const std::string& songFolder, const std::string& song) {
+    const std::string stale = UpperAscii(song + ".ADL.tmp");
+    for (const platform::DirEntry& e : platform::ListDirectory(songFolder + "\\*.*")) {
+        if (e.attributes & platform::AttrDirectory)
+            continue;
+        const std::string name = UpperAscii(e.name);
+        const bool unfinished = name.size() > 3 && name.compare(0, 3, "ZT6") == 0 &&
+                                name.find_first_not_of("0123456789", 3) == std::string::npos;
+        if (unfinished || name == stale)
+            platform::DeleteFile(songFolder + "\\" + e.name);
     }
 }
 
@@ -274,6 +358,7 @@ bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::str
                                int track) {
     const std::string source = TrackFile(computerFolder, track);
     const std::string devicePath = NextDeviceFile(songFolder);
+    const std::string partPath = devicePath.substr(0, devicePath.size() - 4);
 
     Failure why;
     std::unique_ptr<WaveReader> reader = OpenWaveData(source, &why);
@@ -284,28 +369,37 @@ bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::str
     DataSize = reader->DataSize();
 
     std::unique_ptr<WaveWriter> writer =
-        CreateWaveFile(devicePath, static_cast<std::uint32_t>(sel_.SampleRate), &why);
+        CreateWaveFile(partPath, static_cast<std::uint32_t>(sel_.SampleRate), &why);
     if (!writer) {
+        // The user knows the file by the name it is given.
+        if (why.file == partPath)
+            why.file = devicePath;
         Explain(why);
         return false;
     }
 
-    const bool copied = CopyBlocks(*reader, *writer, DataSize, [&](std::uint32_t bytes) {
-        copiedBytes_ += bytes;
-        ui_.SetPosition(static_cast<std::uint32_t>(copiedBytes_ >> barShift_));
-        return !OnBlockCopied || OnBlockCopied(track, bytes);
-    });
-    const bool closed = CloseWaveFile(*writer);
+    // A source that shrinks under the copy fails it: the card gets no invented silence.
+    const bool copied = CopyBlocks(
+        *reader, *writer, DataSize,
+        [&](std::uint32_t bytes) {
+            copiedBytes_ += bytes;
+            ui_.SetPosition(static_cast<std::uint32_t>(copiedBytes_ >> barShift_));
+            return !OnBlockCopied || OnBlockCopied(track, bytes);
+        },
+        ShortSource::Fails);
+    // The card writes this file while the next one is copied; the run waits for it before
+    // the list names it.
+    const bool closed = CloseWaveFile(*writer, /*writeBack=*/true);
     if (!copied || !closed)
         Explain(devicePath, writer->Error());
     writer.reset();
     reader.reset();
     if (!copied || !closed) {
-        platform::DeleteFile(devicePath);
+        platform::DeleteFile(partPath);
         return false;
     }
 
-    copiedFiles_.push_back(devicePath);
+    copiedFiles_.push_back({partPath, devicePath});
     ui_.FileWritten(devicePath);
     AppendEventLine(track, devicePath);
     ++NextEntryNo;

@@ -1,10 +1,14 @@
 #pragma once
 // The export: computer to device.
 //
-// The song's edit list is replaced in one rename: the device files are copied first, then the
-// complete new list (old lines without the two closing ones, one event line per copied track,
-// the closing lines) is written to a temporary file next to it and renamed over it. The song
-// folder always holds either the old list or the new one.
+// The song's edit list is replaced in one rename: the device files are copied first, each
+// under its name without extension, then the complete new list (old lines without the two
+// closing ones, one event line per copied track, the closing lines) is written to a temporary
+// file next to it; the device files take their ".wav" names and the list is renamed over the
+// old one. Every file and the song folder are synced before the run reports success, so a
+// card pulled after "Complete!" holds the new takes and the new list. The song folder always
+// holds either the old list or the new one; what a killed run leaves (files without extension,
+// the temporary list) the next export to the song removes.
 #include "transfer/Selection.h"
 #include "transfer/TransferUi.h"
 
@@ -27,7 +31,13 @@ public:
     bool CheckTrackFiles();
     // Bytes available on the device drive (0 when the drive can't be asked).
     virtual std::uint64_t FreeCapacity();
+    // The device volume's allocation unit in bytes (1 when the drive can't be asked).
+    virtual std::uint64_t AllocationUnit();
+    // Sum of the selected track files' lengths: the progress bar's span.
     std::uint64_t TransferTotal();
+    // Card space the run takes: each device file and the new edit list, each rounded up to
+    // whole allocation units.
+    std::uint64_t RequiredCapacity();
     bool RewriteEventList();
     // Copies track `track` to the next free device file and adds its event line to the new
     // list. False (and no device file left behind) when the copy failed.
@@ -35,8 +45,12 @@ public:
     // Adds the event line of a copied file (DataSize bytes) to the new list.
     void AppendEventLine(int track, const std::string& devicePath);
 
-    // The first free device file name in `songFolder`: songFolder + "\\zt6" + "%04d" + ".wav".
+    // The first free device file name in `songFolder`: songFolder + "\\zt6" + "%04d" + ".wav",
+    // free also without its extension.
     static std::string NextDeviceFile(const std::string& songFolder);
+    // Removes what a killed run left in the song folder: files named "zt6" and digits without
+    // extension, and the temporary list `song` + ".ADL.tmp". ".wav" files stay, listed or not.
+    static void RemoveLeftovers(const std::string& songFolder, const std::string& song);
 
     // Fields of the job, overwritten by each run.
     std::string ComputerFolder;
@@ -60,6 +74,8 @@ public:
 
 private:
     bool WriteNewList(const std::string& tempPath);
+    bool PutNewFilesInPlace(const std::string& songFolder, const std::string& tempPath);
+    void RemoveCopiedFiles();
     // Keeps the first reason of a run; an error number of 0 reads as an input/output error.
     void Explain(const Failure& why);
     void Explain(const std::string& file, int error);
@@ -68,10 +84,15 @@ private:
     Selection& sel_;
 
     // State of one rewrite.
-    std::string newList_;                  // the new edit list, built while copying
-    std::vector<std::string> copiedFiles_; // device files copied in this run
-    std::uint64_t copiedBytes_ = 0;        // audio bytes copied, for the progress bar
-    unsigned barShift_ = 0;                // bar units are bytes >> barShift_
+    std::string newList_; // the new edit list, built while copying
+    // A device file of this run: the name it is written under, and its final ".wav" name.
+    struct DeviceFile {
+        std::string partPath;
+        std::string finalPath;
+    };
+    std::vector<DeviceFile> copiedFiles_; // device files copied in this run
+    std::uint64_t copiedBytes_ = 0;       // audio bytes copied, for the progress bar
+    unsigned barShift_ = 0;               // bar units are bytes >> barShift_
 };
 
 // What the Export button does around a run: bar reset to 0, Cancel disabled for the run,

@@ -297,7 +297,7 @@ void WaveWriter::Fail(int error) {
         error_ = error != 0 ? error : EIO;
 }
 
-bool WaveWriter::Close() {
+bool WaveWriter::Close(bool writeBack) {
     if (!file_)
         return !failed_;
     bool ok = !failed_;
@@ -319,7 +319,7 @@ bool WaveWriter::Close() {
     ok = Seek(f, 4, SEEK_SET) && WriteExact(f, field, 4) && ok;
     PutLe32(field, dataSize);
     ok = Seek(f, 42, SEEK_SET) && WriteExact(f, field, 4) && ok;
-    ok = platform::FlushFile(f) && ok;
+    ok = (writeBack ? platform::StartWriteBack(f) : platform::FlushFile(f)) && ok;
     ok = platform::CloseFile(f) && ok;
     if (!ok)
         Fail(errno);
@@ -372,8 +372,8 @@ std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_
     return writer;
 }
 
-bool CloseWaveFile(WaveWriter& writer) {
-    return writer.Close();
+bool CloseWaveFile(WaveWriter& writer, bool writeBack) {
+    return writer.Close(writeBack);
 }
 
 unsigned char* AlignedLike(unsigned char* base, std::uint64_t offset) {
@@ -399,7 +399,7 @@ void CopyMemory(unsigned char* to, const unsigned char* from, std::size_t count)
 }
 
 bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
-                const std::function<bool(std::uint32_t)>& afterBlock) {
+                const std::function<bool(std::uint32_t)>& afterBlock, ShortSource shortSource) {
     // Allocated when a block needs them: one aligned like the source, one like the output.
     std::unique_ptr<unsigned char[]> readMemory;
     std::unique_ptr<unsigned char[]> writeMemory;
@@ -438,7 +438,9 @@ bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
             const std::size_t part = bytes - done;
             unsigned char* in = AlignedLike(readMemory.get(), source.dataStart_ + source.pos_);
             unsigned char* out = AlignedLike(writeMemory.get(), kHeaderBytes + dest.written_);
-            source.ReadAt(source.pos_, in, part);
+            // A source that holds less than it did when it was opened shrank under the copy.
+            if (source.ReadAt(source.pos_, in, part) < part && shortSource == ShortSource::Fails)
+                return false;
             source.Skip(part);
             CopyMemory(out, in, part);
             if (!dest.Write(out, part))

@@ -54,6 +54,12 @@ std::optional<std::uint32_t> ReadDataSize(const std::string& path);
 // Byte length of the whole file.
 std::optional<std::uint64_t> FileLength(const std::string& path);
 
+// What a copy does when the source holds fewer bytes than it is asked for.
+enum class ShortSource {
+    ReadsAsZero, // the missing bytes are written as silence
+    Fails,       // the copy fails: nothing is invented
+};
+
 // A source positioned inside its "data" chunk. Reads never go past the chunk nor the file:
 // what lies beyond reads as zero bytes.
 class WaveReader {
@@ -67,6 +73,8 @@ public:
     bool Truncated() const { return available_ < dataSize_; }
     // File offset of the first audio byte.
     std::uint64_t DataStart() const { return dataStart_; }
+    // Audio bytes the file held when it was opened.
+    std::uint64_t Available() const { return available_; }
     // Moves forward by `bytes` from the current position (may go past the end).
     void Skip(std::uint64_t bytes);
     // Back to the first audio byte.
@@ -82,7 +90,7 @@ public:
 private:
     friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why);
     friend bool CopyBlocks(WaveReader&, class WaveWriter&, std::uint32_t,
-                           const std::function<bool(std::uint32_t)>&);
+                           const std::function<bool(std::uint32_t)>&, ShortSource);
     WaveReader() = default;
     std::FILE* file_ = nullptr;
     std::uint64_t dataStart_ = 0; // file offset of the first audio byte
@@ -111,15 +119,16 @@ public:
     std::uint64_t Written() const { return written_; }
     // The system's error number of the first failure (EFBIG for audio too long), 0 if none.
     int Error() const { return error_; }
-    // Sets the "data" and "RIFF" sizes (pad byte when odd), flushes and closes.
-    // False when any write, the flush or the close failed.
-    bool Close();
+    // Sets the "data" and "RIFF" sizes (pad byte when odd), flushes and closes; `writeBack`
+    // also has the system start writing the file to the medium (platform::SyncPath waits for
+    // it). False when any write, the flush or the close failed.
+    bool Close(bool writeBack = false);
 
 private:
     friend std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path,
                                                       std::uint32_t sampleRate, Failure* why);
     friend bool CopyBlocks(WaveReader&, WaveWriter&, std::uint32_t,
-                           const std::function<bool(std::uint32_t)>&);
+                           const std::function<bool(std::uint32_t)>&, ShortSource);
     WaveWriter() = default;
     std::FILE* file_ = nullptr;
     std::uint64_t written_ = 0;
@@ -131,14 +140,15 @@ private:
 // Creates (or empties) `path` as a mono 16-bit file at `sampleRate`; nullptr on failure.
 std::unique_ptr<WaveWriter> CreateWaveFile(const std::string& path, std::uint32_t sampleRate,
                                            Failure* why = nullptr);
-// Closes the file, fixing its sizes (same as writer.Close()).
-bool CloseWaveFile(WaveWriter& writer);
+// Closes the file, fixing its sizes (same as writer.Close(writeBack)).
+bool CloseWaveFile(WaveWriter& writer, bool writeBack = false);
 
 // Copies `count` bytes from `source` to `dest` in blocks of kCopyBlock: count / 65536 full
 // blocks, then one last transfer of count % 65536 bytes (possibly zero). After each block
 // `afterBlock(bytesMoved)` runs; it returns false to stop the copy. Returns false when the
-// copy was stopped or a write failed.
+// copy was stopped, a write failed, or (ShortSource::Fails) the source came up short.
 bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
-                const std::function<bool(std::uint32_t)>& afterBlock);
+                const std::function<bool(std::uint32_t)>& afterBlock,
+                ShortSource shortSource = ShortSource::ReadsAsZero);
 
 } // namespace th

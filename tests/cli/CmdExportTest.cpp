@@ -104,6 +104,8 @@ TEST_F(CmdExport, StopsWithoutChangingTheCard) {
     } cases[] = {
         {"no answer without --yes", "--song SONG1", 1, "PC to ZT-6"},
         {"stereo file", "--song SONG1 --yes", 1, "Stereo .wav file not acceptable!\n"},
+        {"take cut short", "--song SONG1 --yes", 1,
+         "tr03.wav: The file ends before its audio does\n"},
         {"unticked file", "--song SONG1 --tracks 2 --yes", 1, "Select a wave file!\n"},
         {"unknown song", "--song SONG9 --yes", 2, "no song 'SONG9' on drive " + card.string()},
         {"bad track list", "--song SONG1 --tracks 9 --yes", 2, "usage"},
@@ -113,6 +115,8 @@ TEST_F(CmdExport, StopsWithoutChangingTheCard) {
         SCOPED_TRACE(c.name);
         if (std::string(c.name) == "stereo file")
             WriteFile(pc / "tr03.wav", MakeWav(audio3, 44100, 2));
+        if (std::string(c.name) == "take cut short")
+            WriteFile(pc / "tr03.wav", MakeWav(audio3).substr(0, 100));
         const auto before = Snap(card);
 
         const CliResult run = Export(c.args);

@@ -66,14 +66,14 @@ TEST(Adl, SequenceLines) {
     ASSERT_TRUE(longSeq);
     EXPECT_EQ((*longSeq)[9], "line9");
 
-    // A later block counts, and nothing of the earlier one survives.
+    // A later block counts: it overwrites the slots from slot 0, the others keep their lines.
     Lines two = longBlock;
     for (const auto& l : {"<SEQUENCE>", "(SAMPLE_RATE)    S22050", "</SEQUENCE>"})
         two.push_back(l);
     const auto twoSeq = ReadSequenceLines(two);
     ASSERT_TRUE(twoSeq);
     EXPECT_EQ((*twoSeq)[1], "(SAMPLE_RATE)    S22050");
-    EXPECT_EQ((*twoSeq)[2], "");
+    EXPECT_EQ((*twoSeq)[2], "line2");
 
     EXPECT_THROW(ReadSequenceLines({"<SEQUENCE>", "(SAMPLE_RATE)    S44100"}), ListIndexError);
 }
@@ -168,6 +168,13 @@ TEST(Adl, ScanRefusesWhatItCannotRewrite) {
     noEvents.erase(noEvents.end() - 2);
     Lines trailingBlank = MakeAdl({});
     trailingBlank.push_back("");
+    // The import stops at the first "</EVENT_LIST>": events added after it would be unseen.
+    Lines closedTwice = MakeAdl({});
+    closedTwice.insert(closedTwice.end() - 2, "\t</EVENT_LIST>");
+    closedTwice.insert(closedTwice.end() - 2, "\t\t(Entry)\t0001\t(Cut)");
+    Lines secondList = MakeAdl({});
+    for (const char* l : {"<EVENT_LIST>", "\t</EVENT_LIST>", "</ADL>"})
+        secondList.push_back(l);
 
     const struct {
         Lines lines;
@@ -180,6 +187,8 @@ TEST(Adl, ScanRefusesWhatItCannotRewrite) {
         {unclosed, ScanError::UnclosedEventList},
         {noEvents, ScanError::NoEventList},
         {trailingBlank, ScanError::NoClosingLines},
+        {closedTwice, ScanError::ClosedEarly},
+        {secondList, ScanError::ClosedEarly},
         {{}, ScanError::NoSequence},
     };
     for (const auto& c : cases) {

@@ -10,16 +10,21 @@
 #include "platform/Platform.h"
 
 #include <array>
+#include <functional>
 #include <string>
 
 namespace testsupport {
 
 class FaultPlan {
 public:
+    // `inScope`, when given, limits the operations counted and failed to those it accepts.
+    using Scope = std::function<bool(platform::FileOp op, const std::string& path)>;
     explicit FaultPlan(platform::FileOp op = platform::FileOp::Write, unsigned nth = 0,
-                       int error = 0)
-        : op_(op), nth_(nth), error_(error) {
+                       int error = 0, Scope inScope = {})
+        : op_(op), nth_(nth), error_(error), inScope_(std::move(inScope)) {
         platform::SetFaultHook([this](platform::FileOp op, const std::string& path) {
+            if (inScope_ && !inScope_(op, path))
+                return 0;
             const unsigned seen = ++counts_[static_cast<std::size_t>(op)];
             if (op != op_ || seen != nth_)
                 return 0;
@@ -42,6 +47,7 @@ private:
     platform::FileOp op_;
     unsigned nth_;
     int error_;
+    Scope inScope_;
     std::array<unsigned, 5> counts_{};
     bool fired_ = false;
     std::string failedPath_;

@@ -88,6 +88,26 @@ std::string Pattern(std::size_t bytes, std::uint32_t seed) {
     return s;
 }
 
+namespace {
+std::uint32_t Le32(const std::string& bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 4; i-- > 0;)
+        v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+}
+} // namespace
+
+bool IsWholeWave(const std::string& bytes) {
+    if (bytes.size() < 46 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(38, 4, "data"))
+        return false;
+    const std::uint64_t data = Le32(bytes, 42);
+    return Le32(bytes, 4) + 8ull == bytes.size() && 46 + data + (data & 1) == bytes.size();
+}
+
+std::string WaveAudio(const std::string& bytes) {
+    return bytes.size() < 46 ? std::string() : bytes.substr(46, Le32(bytes, 42));
+}
+
 std::string EventLine(int entryNo, int track, const std::string& file, const std::string& srcIn,
                       const std::string& destIn, const std::string& destOut) {
     char num[16];

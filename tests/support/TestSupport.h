@@ -48,6 +48,12 @@ std::string Chunk(const std::string& id, const std::string& data);
 // A WAV file with a 16-byte "fmt " chunk and the given audio bytes.
 std::string MakeWav(const std::string& audio, std::uint32_t rate = 44100,
                     std::uint16_t channels = 1, std::uint16_t bits = 16);
+// A file as the program writes it (46-byte header) whose header sizes match its length: it
+// was not cut short.
+bool IsWholeWave(const std::string& bytes);
+// The audio bytes of such a file.
+std::string WaveAudio(const std::string& bytes);
+
 // Deterministic audio bytes (never all zero) for `bytes` bytes, varied by `seed`.
 std::string Pattern(std::size_t bytes, std::uint32_t seed);
 

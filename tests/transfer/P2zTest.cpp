@@ -1,9 +1,12 @@
 #include "transfer/P2z.h"
 
+#include "song/Adl.h"
+#include "support/FaultInjection.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -91,9 +94,11 @@ class TestJob : public th::TExportJob {
 public:
     using th::TExportJob::TExportJob;
     std::optional<std::uint64_t> freeBytes = std::uint64_t{1} << 40;
+    std::uint64_t unit = 4096;
     std::uint64_t FreeCapacity() override {
         return freeBytes ? *freeBytes : th::TExportJob::FreeCapacity();
     }
+    std::uint64_t AllocationUnit() override { return unit; }
 };
 
 class ExportFixture : public ::testing::Test {
@@ -210,10 +215,42 @@ TEST_F(ExportTest, DeviceNumbersGrowToFiveDigits) {
     EXPECT_EQ(th::TExportJob::NextDeviceFile("E:\\SONG1"), "E:\\SONG1\\zt610000.wav");
 }
 
-TEST_F(ExportTest, FreeCapacityEqualToTotalPasses) {
-    job.freeBytes = fs::file_size(pc / "tr01.wav") + fs::file_size(pc / "tr03.wav");
+// Device files of 88,246 and 95,312 bytes take 22 and 24 clusters of 4 KiB, the new list one.
+constexpr std::uint64_t kRequired = (22 + 24 + 1) * 4096;
+
+TEST_F(ExportTest, FreeCapacityEqualToRequiredPasses) {
+    job.freeBytes = kRequired;
     EXPECT_TRUE(job.RunExport());
     EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(ExportTest, RequiredCapacityCountsWholeClustersOfEveryFileWritten) {
+    job.freeBytes = 0; // stops at the check, with the job's paths set
+    EXPECT_FALSE(job.RunExport());
+    EXPECT_EQ(job.RequiredCapacity(), kRequired);
+    job.unit = 1; // no rounding: the files' own sizes and the new list's
+    const std::uint64_t required = job.RequiredCapacity();
+    job.freeBytes = std::nullopt;
+    ASSERT_TRUE(job.RunExport());
+    EXPECT_EQ(required, 88246 + 95312 + ReadFile(adl).size());
+}
+
+// What a killed run left goes before the next one numbers its files; ".wav" files stay
+// whether a list names them or not.
+TEST_F(ExportTest, RemovesLeftoversOfAKilledRunButNoWaveFile) {
+    WriteFile(song / "zt60001", "unfinished copy");
+    WriteFile(song / "ZT60003", "unfinished copy");
+    WriteFile(song / "SONG1.ADL.tmp", "unfinished list");
+    WriteFile(song / "zt60002.wav", "kept by the recorder");
+    WriteFile(song / "zt6", "not ours");
+    WriteFile(song / "zt6x1", "not ours");
+
+    ASSERT_TRUE(job.RunExport());
+
+    EXPECT_EQ(SongFiles(), (std::vector<std::string>{"SONG1.ADL", "zt6", "zt60001.wav",
+                                                     "zt60002.wav", "zt60003.wav", "zt6x1"}));
+    EXPECT_EQ(ReadFile(song / "zt60002.wav"), "kept by the recorder");
+    EXPECT_NE(ReadFile(adl).find("\"ZT60003.WAV\"\t1\t3\t"), std::string::npos);
 }
 
 // The list is replaced under the name it has on the card, so there is never a second one.
@@ -335,9 +372,15 @@ const std::vector<Refusal> kRefusals = {
          f.PutTrack(3, MakeWav(kAudio3, 44100, 2));
      },
      {kStereo}},
-    {"TotalLargerThanFree",
-     [](ExportFixture& f) { f.job.freeBytes = 183569; }, // total 88244 + 95326
-     {"File too large!\r\n\r\nZT-6:183569(available capacity inside ZT-6)\r\nWAVE:183570(Total "
+    {"RequiredLargerThanFree",
+     [](ExportFixture& f) { f.job.freeBytes = kRequired - 1; },
+     {"File too large!\r\n\r\nZT-6:192511(available capacity inside ZT-6)\r\nWAVE:192512(Total "
+      "file size to transfer)"}},
+    // Room for the two source files (88,244 + 95,326 bytes) is not room for the clusters they
+    // and the new list take.
+    {"FreeEqualToSourceLengths",
+     [](ExportFixture& f) { f.job.freeBytes = 183570; },
+     {"File too large!\r\n\r\nZT-6:183570(available capacity inside ZT-6)\r\nWAVE:192512(Total "
       "file size to transfer)"}},
     {"ListMissing", [](ExportFixture& f) { fs::remove(f.adl); }, {"This drive isn't ZT-6."}},
     {"SongFolderMissing",
@@ -350,6 +393,23 @@ const std::vector<Refusal> kRefusals = {
      },
      {}},
     {"TrackFileNotRiff", [](ExportFixture& f) { f.PutTrack(3, "not a wave file"); }, {}},
+    // A take whose "data" chunk claims more than the file holds: nothing is invented.
+    {"TrackCutShort",
+     [](ExportFixture& f) {
+         const std::string wav = MakeWav(kAudio3);
+         f.PutTrack(3, wav.substr(0, wav.size() - 1000));
+     },
+     {}},
+    {"ListWouldHoldMoreEventsThanTheImportReads",
+     [](ExportFixture& f) { f.WriteSong(44100, "00.00.00.00|0000", th::kMaxEvents - 1); },
+     {"Error!"},
+     true},
+    {"ListClosedTwice",
+     [](ExportFixture& f) {
+         EditList(f, "\t<EVENT_LIST>\r\n", "\t<EVENT_LIST>\r\n\t</EVENT_LIST>\r\n");
+     },
+     {"Error!"},
+     true},
     {"NoSequenceBlock",
      [](ExportFixture& f) { EditList(f, "\t<SEQUENCE>", "\t<SEQ>"); },
      {"Error!"},
@@ -416,7 +476,7 @@ TEST_F(ExportTest, FailedReplacementKeepsOldList) {
     bool sawBothLists = false;
     job.BeforeReplace = [&] {
         sawBothLists = ReadFile(adl) == before.at("SONG1/SONG1.ADL").first &&
-                       fs::exists(song / "SONG1.ADL.tmp") && fs::exists(song / "zt60002.wav");
+                       fs::exists(song / "SONG1.ADL.tmp") && fs::exists(song / "zt60002");
         return false;
     };
 
@@ -425,6 +485,31 @@ TEST_F(ExportTest, FailedReplacementKeepsOldList) {
     EXPECT_TRUE(sawBothLists);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{"Copy failed!"}));
     EXPECT_EQ(Snap(card), before);
+}
+
+// "Complete!" means on the card: a sync that fails before the list is replaced leaves the card
+// as it was; one after it leaves the new list but is no success either.
+TEST_F(ExportTest, FailedSyncIsAFailedCopy) {
+    const Snapshot before = Snap(card);
+    // The new list, each device file, the folder with the files' names, the folder with the
+    // list's.
+    for (unsigned nth = 1; nth <= 5; ++nth) {
+        SCOPED_TRACE(nth);
+        ui.messages.clear();
+        {
+            FaultPlan failing(platform::FileOp::Sync, nth, EIO);
+            EXPECT_FALSE(job.RunExport());
+            EXPECT_TRUE(failing.Fired());
+        }
+        EXPECT_EQ(ui.messages, (std::vector<std::string>{"Copy failed!"}));
+        if (nth < 5) {
+            EXPECT_EQ(Snap(card), before);
+        } else {
+            EXPECT_EQ(SongFiles(),
+                      (std::vector<std::string>{"SONG1.ADL", "zt60001.wav", "zt60002.wav"}));
+            EXPECT_NE(ReadFile(adl).find("ZT60002.WAV"), std::string::npos);
+        }
+    }
 }
 
 // A track that fails to copy is left out; the others are copied and listed.
@@ -469,6 +554,15 @@ INSTANTIATE_TEST_SUITE_P(
                             U16(1) + U16(1) + U32(44100) + U32(88200) + U16(2) + U16(16);
                         const std::string body = "WAVE" + Chunk("fmt ", fmt);
                         f.PutTrack(2, "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body);
+                    }},
+        // The source is cut short while it is copied: the copy fails rather than pad it.
+        CopyFailure{"SourceShrinksDuringCopy",
+                    [](ExportFixture& f) {
+                        f.job.OnBlockCopied = [&f](int track, std::uint32_t) {
+                            if (track == 2)
+                                fs::resize_file(f.pc / "tr02.wav", 46 + 65536);
+                            return true;
+                        };
                     }}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -166,6 +166,42 @@ TEST_F(WaveFileTest, CopyStopsWhenTheCallbackSaysSo) {
     EXPECT_LT(dest->Written(), 200000u);
 }
 
+// A source holding less than the copy asks for: the import pads it with silence, the export
+// must not invent audio. Both through the kernel's copy (whole blocks) and the buffer.
+TEST_F(WaveFileTest, ShortSourceIsPaddedOrFailsTheCopy) {
+    for (const std::uint32_t present : {1000u, 3u * 65536 + 10}) {
+        for (const ShortSource mode : {ShortSource::ReadsAsZero, ShortSource::Fails}) {
+            SCOPED_TRACE(std::to_string(present) + (mode == ShortSource::Fails ? " fails" : ""));
+            const std::string audio = Pattern(present, 4);
+            auto source = OpenWaveData(Put("src.wav", MakeWav(audio)));
+            auto dest = CreateWaveFile("E:\\dst.wav", 44100);
+            ASSERT_TRUE(source && dest);
+            const bool copied = CopyBlocks(*source, *dest, present + 70000, nullptr, mode);
+            ASSERT_TRUE(CloseWaveFile(*dest));
+            EXPECT_EQ(copied, mode == ShortSource::ReadsAsZero);
+            if (copied) {
+                EXPECT_EQ(ReadAll("E:\\dst.wav"), audio + std::string(70000, '\0'));
+            }
+        }
+    }
+}
+
+// Writes that fail, as on a full disk, through the kernel's copy or the buffer: the copy
+// fails and says why.
+TEST_F(WaveFileTest, FailedWriteInACopyFailsIt) {
+    for (const unsigned nth : {1u, 2u, 3u}) {
+        SCOPED_TRACE(nth);
+        auto source = OpenWaveData(Put("src.wav", MakeWav(Pattern(3 * 65536 + 10, 5))));
+        auto dest = CreateWaveFile("E:\\dst.wav", 44100);
+        ASSERT_TRUE(source && dest);
+        FaultPlan full(platform::FileOp::Write, nth, ENOSPC);
+        errno = 0;
+        EXPECT_FALSE(CopyBlocks(*source, *dest, 3 * 65536 + 10, nullptr) && dest->Close());
+        EXPECT_TRUE(full.Fired());
+        EXPECT_EQ(errno, ENOSPC);
+    }
+}
+
 TEST_F(WaveFileTest, ReaderGivesZerosBeyondTheDataChunkAndTheFile) {
     const std::string audio = Pattern(100, 6);
     // Announces 1000 bytes, holds 100, then the file ends.
