@@ -75,13 +75,21 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args) {
 std::string DemoCardFolder() {
     namespace fs = std::filesystem;
     fs::path base;
+#ifdef _WIN32
+    // The user's local application data, read as wide text so that any user name works.
+    if (const wchar_t* local = _wgetenv(L"LOCALAPPDATA"); local && *local)
+        base = fs::path(local);
+    else
+        base = fs::temp_directory_path();
+#else
     if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache)
         base = cache;
     else if (const char* home = std::getenv("HOME"); home && *home)
         base = fs::path(home) / ".cache";
     else
         base = fs::temp_directory_path();
-    return (base / "trackhaul" / "demo-card").string();
+#endif
+    return platform::Utf8FromPath(base / "trackhaul" / "demo-card");
 }
 
 std::string FreeDriveLetter() {

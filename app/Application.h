@@ -33,7 +33,8 @@ struct StartOptions {
 StartOptions ParseStartOptions(const std::vector<std::string>& args);
 // Maps the folders as removable drives and writes and maps the demo card.
 void ApplyStartOptions(const StartOptions& options);
-// The demo card's folder: $XDG_CACHE_HOME (or ~/.cache) + "/trackhaul/demo-card".
+// The demo card's folder: $XDG_CACHE_HOME (or ~/.cache) + "/trackhaul/demo-card", on Windows
+// %LOCALAPPDATA%\trackhaul\demo-card.
 std::string DemoCardFolder();
 // The first letter from E: that no drive uses, or empty.
 std::string FreeDriveLetter();
