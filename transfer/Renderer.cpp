@@ -198,7 +198,7 @@ void TrackRenderer::ReadSource(WaveReader& source, std::uint64_t at, unsigned ch
         const std::size_t part = std::min(count, kStageBytes);
         unsigned char* stage = AlignedLike(stageMemory_.get(), source.DataStart() + at);
         source.ReadAt(at, stage, part);
-        CopyMemory(to, stage, part);
+        CopyUnaligned(to, stage, part);
         to += part;
         at += part;
         count -= part;

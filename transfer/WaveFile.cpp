@@ -385,7 +385,7 @@ bool AlignedAlike(std::uint64_t from, std::uint64_t to) {
     return from % 64 == to % 64;
 }
 
-void CopyMemory(unsigned char* to, const unsigned char* from, std::size_t count) {
+void CopyUnaligned(unsigned char* to, const unsigned char* from, std::size_t count) {
     constexpr std::size_t kPiece = 1024;
     while (count > 0) {
         const std::size_t part = std::min(count, kPiece);
@@ -442,7 +442,7 @@ bool CopyBlocks(WaveReader& source, WaveWriter& dest, std::uint32_t count,
             if (source.ReadAt(source.pos_, in, part) < part && shortSource == ShortSource::Fails)
                 return false;
             source.Skip(part);
-            CopyMemory(out, in, part);
+            CopyUnaligned(out, in, part);
             if (!dest.Write(out, part))
                 return false;
         }

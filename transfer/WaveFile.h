@@ -47,7 +47,7 @@ bool AlignedAlike(std::uint64_t from, std::uint64_t to);
 // Copies memory in pieces small enough for the CPU's vector copy, whose speed does not depend
 // on alignment (one large copy may use a string instruction that slows down tenfold when the
 // two addresses are aligned differently).
-void CopyMemory(unsigned char* to, const unsigned char* from, std::size_t count);
+void CopyUnaligned(unsigned char* to, const unsigned char* from, std::size_t count);
 
 std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* why = nullptr);
 std::optional<std::uint32_t> ReadDataSize(const std::string& path);
