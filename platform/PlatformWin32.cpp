@@ -270,12 +270,12 @@ std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
 }
 
 std::optional<std::uint64_t> AllocationUnit(const std::string& path) {
-    const std::string native = NativePath(path);
-    char root[MAX_PATH + 1];
-    if (native.empty() || !::GetVolumePathNameA(native.c_str(), root, sizeof root))
+    const std::wstring native = WideNative(path);
+    wchar_t root[MAX_PATH + 1];
+    if (native.empty() || !::GetVolumePathNameW(native.c_str(), root, MAX_PATH + 1))
         return std::nullopt;
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
-    if (!::GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+    if (!::GetDiskFreeSpaceW(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
         return std::nullopt;
     const std::uint64_t unit = std::uint64_t{sectorsPerCluster} * bytesPerSector;
     return unit ? std::optional<std::uint64_t>(unit) : std::nullopt;
@@ -462,9 +462,9 @@ bool StartWriteBack(std::FILE* f) {
 bool SyncPath(const std::string& path) {
     if (InjectedFault(FileOp::Sync, path) != 0)
         return false;
-    const std::string native = NativePath(path);
+    const std::wstring native = WideNative(path);
     const HANDLE h = native.empty() ? INVALID_HANDLE_VALUE
-                                    : ::CreateFileA(native.c_str(), GENERIC_WRITE,
+                                    : ::CreateFileW(native.c_str(), GENERIC_WRITE,
                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "support/TestSupport.h"
 
 #include "platform/Platform.h"
@@ -182,6 +186,19 @@ void FakeUi::ProcessMessages() {
     ++pumps;
     if (onPump)
         onPump(*this);
+}
+
+int OpenDescriptors() {
+#ifdef _WIN32
+    DWORD handles = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+    return static_cast<int>(handles);
+#else
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+#endif
 }
 
 } // namespace testsupport

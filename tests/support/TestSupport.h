@@ -38,6 +38,8 @@ private:
 };
 
 std::string ReadFile(const std::filesystem::path& p);
+// Files the process holds open: its handles on Windows, its descriptors elsewhere.
+int OpenDescriptors();
 void WriteFile(const std::filesystem::path& p, const std::string& bytes);
 
 // Little-endian helpers for building files by hand.

@@ -308,17 +308,9 @@ TEST_F(RenderFixture, ManySourcesAndLongStretchesMatchTheRule) {
         expected += std::string(e.start - expected.size(), '\0') + stretch;
     }
 
-    const auto openFiles = [] {
-        std::error_code ec;
-        std::size_t n = 0;
-        for (fs::directory_iterator it("/proc/self/fd", ec), last; !ec && it != last;
-             it.increment(ec))
-            ++n;
-        return n;
-    };
-    const std::size_t before = openFiles();
-    std::size_t most = before;
-    ui.onPump = [&](FakeUi&) { most = std::max(most, openFiles()); };
+    const int before = OpenDescriptors();
+    int most = before;
+    ui.onPump = [&](FakeUi&) { most = std::max(most, OpenDescriptors()); };
     ASSERT_TRUE(renderer.RenderTrack(1));
     EXPECT_EQ(Audio(1), expected);
     EXPECT_EQ(ui.pos, expected.size());

@@ -1,7 +1,3 @@
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "transfer/WaveFile.h"
 
 #include "support/FaultInjection.h"
@@ -246,20 +242,6 @@ TEST_F(WaveFileTest, FileWithoutRiffDataHasOnlyALength) {
     EXPECT_FALSE(OpenWaveData(path));
     EXPECT_EQ(FileLength(path), 25u);
     EXPECT_FALSE(FileLength("E:\\missing.wav"));
-}
-
-// Files the process holds open: its handles on Windows, its descriptors elsewhere.
-int OpenDescriptors() {
-#ifdef _WIN32
-    DWORD handles = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
-    return static_cast<int>(handles);
-#else
-    int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++n;
-    return n;
-#endif
 }
 
 TEST_F(WaveFileTest, MalformedFilesFailCleanly) {
