@@ -128,6 +128,11 @@ bool SyncFile(std::FILE* f);
 // Flushes the stream and asks the system to start writing the file to the medium now,
 // without waiting (so that the medium works while the program goes on); SyncPath waits.
 bool StartWriteBack(std::FILE* f);
+// Asks the system to set aside `bytes` for the file now, in as few pieces as it can, without
+// changing the file's length. Only a hint: writing a file whose final size is known then costs
+// no space bookkeeping per block; nothing happens where the system can't do it, and a write
+// that finds no space still fails as it would have.
+void ReserveSpace(std::FILE* f, std::uint64_t bytes);
 // Waits until the data of a closed file is on the medium.
 bool SyncPath(const std::string& path);
 // Waits until a folder's entries (new names, renames) are on the medium; true where the

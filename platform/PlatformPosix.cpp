@@ -589,6 +589,19 @@ bool StartWriteBack(std::FILE* f) {
     return true;
 }
 
+void ReserveSpace(std::FILE* f, std::uint64_t bytes) {
+#ifdef __linux__
+    // Not posix_fallocate: where the file system can't reserve, it would write zeros instead.
+    const int error = errno;
+    if (bytes > 0)
+        ::fallocate(::fileno(f), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+    errno = error;
+#else
+    (void)f;
+    (void)bytes;
+#endif
+}
+
 bool SyncPath(const std::string& path) {
     if (InjectedFault(FileOp::Sync, path) != 0)
         return false;

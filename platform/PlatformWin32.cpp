@@ -459,6 +459,17 @@ bool StartWriteBack(std::FILE* f) {
     return FlushFile(f);
 }
 
+void ReserveSpace(std::FILE* f, std::uint64_t bytes) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
+    if (handle == INVALID_HANDLE_VALUE || bytes == 0)
+        return;
+    FILE_ALLOCATION_INFO info{};
+    info.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes);
+    const DWORD error = ::GetLastError();
+    ::SetFileInformationByHandle(handle, FileAllocationInfo, &info, sizeof info);
+    ::SetLastError(error);
+}
+
 bool SyncPath(const std::string& path) {
     if (InjectedFault(FileOp::Sync, path) != 0)
         return false;

@@ -145,6 +145,8 @@ bool TrackRenderer::OpenOutput(int n) {
         Why.file = final; // the user knows the track's file by its final name
         return false;
     }
+    // The whole track is written, from TrackStart to TrackEnd.
+    out_->Reserve(TrackEnd - TrackStart);
     gatherMemory_ = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
     gathered_ = 0;
     return true;

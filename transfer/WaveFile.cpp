@@ -291,6 +291,11 @@ bool WaveWriter::Write(const void* data, std::size_t count) {
     return true;
 }
 
+void WaveWriter::Reserve(std::uint64_t audioBytes) {
+    if (file_ && !failed_)
+        platform::ReserveSpace(file_, kWrittenHeaderBytes + audioBytes + (audioBytes & 1u));
+}
+
 void WaveWriter::Fail(int error) {
     failed_ = true;
     if (error_ == 0)

@@ -117,6 +117,9 @@ public:
     // audio would outgrow the 32-bit size fields. After a failure every further write is refused.
     bool Write(const void* data, std::size_t count);
     std::uint64_t Written() const { return written_; }
+    // Tells the system how many audio bytes the file will hold, so that it can set the space
+    // aside at once (a hint: nothing changes if it can't, and the writes still decide).
+    void Reserve(std::uint64_t audioBytes);
     // The system's error number of the first failure (EFBIG for audio too long), 0 if none.
     int Error() const { return error_; }
     // Sets the "data" and "RIFF" sizes (pad byte when odd), flushes and closes; `writeBack`
