@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef _WIN32
@@ -179,6 +181,30 @@ std::vector<std::string> SplitLines(const std::string& text);
 // Loads a text file as lines (SplitLines). Throws std::runtime_error naming the file when it
 // can't be opened.
 std::vector<std::string> LoadLines(const std::string& path);
+
+// A text's lines by SplitLines's rules, as views into the text, which the object keeps: a long
+// list is read without a string per line.
+class TextLines {
+public:
+    TextLines() = default;
+    explicit TextLines(std::string text);
+    TextLines(TextLines&&) = default;
+    TextLines& operator=(TextLines&&) = default;
+    TextLines(const TextLines&) = delete;
+    TextLines& operator=(const TextLines&) = delete;
+
+    std::size_t size() const { return lines_.size(); }
+    bool empty() const { return lines_.empty(); }
+    std::string_view operator[](std::size_t i) const { return lines_[i]; }
+    std::string_view back() const { return lines_.back(); }
+
+private:
+    std::unique_ptr<std::string> text_; // on the heap, so that a move leaves the views valid
+    std::vector<std::string_view> lines_;
+};
+
+// Loads a text file as TextLines; throws as LoadLines does.
+TextLines LoadTextLines(const std::string& path);
 
 // Text inside the program is UTF-8 on every system. These convert at the standard library's
 // path type, which on Windows would otherwise read a narrow text in the ANSI code page.

@@ -185,11 +185,24 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::FILE* f = OpenFile(path, "rb");
     if (!f)
         return std::nullopt;
+    // Read straight into the string, sized from the file's length (one byte more, so that
+    // the end is seen without growing it); a file that grows meanwhile is still read whole.
     std::string content;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        content.append(buffer, n);
+    std::size_t used = 0;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        const long length = std::ftell(f);
+        content.resize(length > 0 ? static_cast<std::size_t>(length) + 1 : 0);
+        std::rewind(f);
+    }
+    for (;;) {
+        if (used == content.size())
+            content.resize(std::max<std::size_t>(2 * used, 65536));
+        const std::size_t n = std::fread(content.data() + used, 1, content.size() - used, f);
+        used += n;
+        if (n == 0 || used < content.size())
+            break;
+    }
+    content.resize(used);
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
     if (failed)
@@ -197,8 +210,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return content;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
+namespace {
+
+// Calls `take(line)` for each line of `text` by SplitLines's rules.
+template <class Take> void ForEachLine(std::string_view text, Take&& take) {
     const char* p = text.data();
     const char* const end = p + std::min(text.find('\0'), text.size());
     // The next CR and LF at or after p (end when there is none), each found by one scan
@@ -214,19 +229,38 @@ std::vector<std::string> SplitLines(const std::string& text) {
     };
     while (p < end) {
         const char* eol = std::min(next(nextCr, '\r'), next(nextLf, '\n'));
-        lines.emplace_back(p, eol);
+        take(std::string_view(p, static_cast<std::size_t>(eol - p)));
         if (eol == end)
             break;
         p = eol + (*eol == '\r' && eol + 1 < end && eol[1] == '\n' ? 2 : 1);
     }
+}
+
+std::string LoadText(const std::string& path) {
+    auto content = ReadWholeFile(path);
+    if (!content)
+        throw std::runtime_error("Cannot open file \"" + DisplayPath(path) + "\"");
+    return std::move(*content);
+}
+
+} // namespace
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    ForEachLine(text, [&lines](std::string_view line) { lines.emplace_back(line); });
     return lines;
 }
 
 std::vector<std::string> LoadLines(const std::string& path) {
-    auto content = ReadWholeFile(path);
-    if (!content)
-        throw std::runtime_error("Cannot open file \"" + DisplayPath(path) + "\"");
-    return SplitLines(*content);
+    return SplitLines(LoadText(path));
+}
+
+TextLines::TextLines(std::string text) : text_(std::make_unique<std::string>(std::move(text))) {
+    ForEachLine(*text_, [this](std::string_view line) { lines_.push_back(line); });
+}
+
+TextLines LoadTextLines(const std::string& path) {
+    return TextLines(LoadText(path));
 }
 
 } // namespace platform

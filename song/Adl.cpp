@@ -50,24 +50,42 @@ std::string Trim(std::string_view text) {
     return std::string(TrimView(text));
 }
 
-std::optional<SequenceLines> ReadSequenceLines(const Lines& lines) {
+namespace {
+
+template <class LineList> std::string_view LineOf(const LineList& lines, std::size_t index) {
+    if (index >= lines.size())
+        throw LineMissing(index);
+    return lines[index];
+}
+
+template <class LineList> std::optional<SequenceLines> SequenceLinesOf(const LineList& lines) {
     std::optional<SequenceLines> result;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (TrimView(lines[i]) != kSequenceTag)
             continue;
-        std::string line = Trim(lines[i]);
+        std::string_view line = TrimView(lines[i]);
         // A later block overwrites the slots it reaches.
         if (!result)
             result.emplace();
         std::size_t slot = 0;
         do {
             if (slot < result->size())
-                (*result)[slot] = std::move(line);
+                (*result)[slot] = std::string(line);
             ++slot;
-            line = Trim(LineAt(lines, ++i));
+            line = TrimView(LineOf(lines, ++i));
         } while (line != kSequenceEnd);
     }
     return result;
+}
+
+} // namespace
+
+std::optional<SequenceLines> ReadSequenceLines(const Lines& lines) {
+    return SequenceLinesOf(lines);
+}
+
+std::optional<SequenceLines> ReadSequenceLines(const platform::TextLines& lines) {
+    return SequenceLinesOf(lines);
 }
 
 int SampleRateFromSequence(const SequenceLines& sequence) {
@@ -221,55 +239,94 @@ std::string ComposeEventLine(int entryNo, const std::string& upperFileName, int 
     return line;
 }
 
-std::array<std::string, 11> CutEventLine(const std::string& line) {
-    std::array<std::string, 11> fields;
+namespace {
+
+// The fields of an event line as they stand in it: fields 0..9 up to their TABs, blanks and
+// quotes not yet removed; field 10 the rest. From the first field without a TAB on, fields
+// 0..9 are empty and the rest stays in field 10.
+using EventFields = std::array<std::string_view, 11>;
+
+EventFields EventFieldsOf(std::string_view line) {
+    EventFields fields;
     std::string_view rest = TrimView(line);
     for (std::size_t k = 0; k < 10; ++k) {
         const std::size_t tab = rest.find('\t');
         if (tab == std::string_view::npos)
-            continue; // no TAB left: the field is empty and the rest stays
-        // The field up to its TAB without blanks; the file name (field 4) also without quotes.
-        std::string& field = fields[k];
-        field.assign(rest.substr(0, tab));
-        field.erase(std::remove_if(field.begin(), field.end(),
-                                   [k](char c) { return c == ' ' || (k == 4 && c == '"'); }),
-                    field.end());
+            break;
+        fields[k] = rest.substr(0, tab);
         rest.remove_prefix(tab + 1);
     }
-    fields[10] = std::string(rest);
+    fields[10] = rest;
     return fields;
 }
 
-namespace {
-
-SongEvent EventOfLine(const std::string& line) {
-    std::array<std::string, 11> f = CutEventLine(line);
-    SongEvent e;
-    e.EntryTag = std::move(f[0]);
-    e.EntryNo = StrToInt(f[1]);
-    e.EditKind = std::move(f[2]);
-    if (e.IsSilence()) {
-        e.SourceChannel = 1;
-        e.DestChannel = StrToInt(f[3]);
-        e.DestIn = std::move(f[4]);
-        e.DestOut = std::move(f[5]);
-        e.Remainder = std::move(f[6]);
-    } else {
-        e.SourceType = std::move(f[3]);
-        e.SourceFile = std::move(f[4]);
-        e.SourceChannel = StrToInt(f[5]);
-        e.DestChannel = StrToInt(f[6]);
-        e.SourceIn = std::move(f[7]);
-        e.DestIn = std::move(f[8]);
-        e.DestOut = std::move(f[9]);
-        e.Remainder = std::move(f[10]);
-    }
-    return e;
+// Field k (0..9) without blanks; the file name (field 4) also without quotes.
+void AssignField(std::string& to, std::string_view field, std::size_t k) {
+    const auto removed = [k](char c) { return c == ' ' || (k == 4 && c == '"'); };
+    to.assign(field);
+    if (std::any_of(field.begin(), field.end(), removed))
+        to.erase(std::remove_if(to.begin(), to.end(), removed), to.end());
 }
 
-} // namespace
+int IntField(std::string_view field, std::size_t k) {
+    std::string text;
+    AssignField(text, field, k);
+    return StrToInt(text);
+}
 
-bool ReadEventList(const Lines& lines, SongEventTable& table) {
+// The integer fields of an event line, converted before anything is stored.
+struct EventNumbers {
+    std::int32_t entryNo;
+    std::int32_t sourceChannel;
+    std::int32_t destChannel;
+};
+
+bool IsSilenceKind(std::string_view field) {
+    // The kind is compared without its blanks, as it is stored.
+    std::string kind;
+    AssignField(kind, field, 2);
+    return kind == "(Silence)";
+}
+
+EventNumbers NumbersOf(const EventFields& f) {
+    EventNumbers n{};
+    n.entryNo = IntField(f[1], 1);
+    if (IsSilenceKind(f[2])) {
+        n.sourceChannel = 1;
+        n.destChannel = IntField(f[3], 3);
+    } else {
+        n.sourceChannel = IntField(f[5], 5);
+        n.destChannel = IntField(f[6], 6);
+    }
+    return n;
+}
+
+// Sets every field of `e` from the line's fields. A silence line has no source: its track,
+// times and rest stand where an audio line has its source fields.
+void FillEvent(SongEvent& e, const EventFields& f, const EventNumbers& n) {
+    AssignField(e.EntryTag, f[0], 0);
+    e.EntryNo = n.entryNo;
+    AssignField(e.EditKind, f[2], 2);
+    e.SourceChannel = n.sourceChannel;
+    e.DestChannel = n.destChannel;
+    if (e.IsSilence()) {
+        e.SourceType.clear();
+        e.SourceFile.clear();
+        e.SourceIn.clear();
+        AssignField(e.DestIn, f[4], 4);
+        AssignField(e.DestOut, f[5], 5);
+        AssignField(e.Remainder, f[6], 6);
+    } else {
+        AssignField(e.SourceType, f[3], 3);
+        AssignField(e.SourceFile, f[4], 4);
+        AssignField(e.SourceIn, f[7], 7);
+        AssignField(e.DestIn, f[8], 8);
+        AssignField(e.DestOut, f[9], 9);
+        e.Remainder.assign(f[10]);
+    }
+}
+
+template <class LineList> bool EventListOf(const LineList& lines, SongEventTable& table) {
     // Only the first <EVENT_LIST> block is read; a later one would otherwise be taken for
     // events.
     std::size_t open = 0;
@@ -286,29 +343,50 @@ bool ReadEventList(const Lines& lines, SongEventTable& table) {
     do {
         ++stored;
         ++i;
-        const std::string& next = LineAt(lines, i);
+        const std::string_view next = LineOf(lines, i);
         if (stored == kEventBufferLines)
             return false;
         if (TrimView(next) == kEventListEnd)
             break;
     } while (true);
 
-    // Convert every event before touching the table, so a bad field leaves it as it was.
+    // Convert every number before touching the table, so a bad field leaves it as it was;
+    // then fill the rows in place.
     const int count = stored - 1;
-    std::vector<SongEvent> events;
-    events.reserve(static_cast<std::size_t>(count));
+    std::vector<EventNumbers> numbers;
+    numbers.reserve(static_cast<std::size_t>(count));
     for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line) {
         try {
-            events.push_back(EventOfLine(lines[line]));
+            numbers.push_back(NumbersOf(EventFieldsOf(lines[line])));
         } catch (TextError& e) {
             e.SetLine(line + 1);
             throw;
         }
     }
     for (int r = 1; r <= count; ++r)
-        table.Row(r) = std::move(events[static_cast<std::size_t>(r - 1)]);
+        FillEvent(table.Row(r), EventFieldsOf(lines[open + static_cast<std::size_t>(r)]),
+                  numbers[static_cast<std::size_t>(r - 1)]);
     table.EventCount = count;
     return true;
+}
+
+} // namespace
+
+std::array<std::string, 11> CutEventLine(const std::string& line) {
+    const EventFields raw = EventFieldsOf(line);
+    std::array<std::string, 11> fields;
+    for (std::size_t k = 0; k < 10; ++k)
+        AssignField(fields[k], raw[k], k);
+    fields[10] = std::string(raw[10]);
+    return fields;
+}
+
+bool ReadEventList(const Lines& lines, SongEventTable& table) {
+    return EventListOf(lines, table);
+}
+
+bool ReadEventList(const platform::TextLines& lines, SongEventTable& table) {
+    return EventListOf(lines, table);
 }
 
 } // namespace th

@@ -1,6 +1,7 @@
 #pragma once
 // The parts of a song's AES31 edit list (".ADL") that the program reads and writes.
 // Lines are compared with tags after trimming; everything else is carried along unread.
+#include "platform/Platform.h"
 #include "song/SongEvent.h"
 
 #include <array>
@@ -24,6 +25,7 @@ using SequenceLines = std::array<std::string, 10>;
 // Reads the <SEQUENCE> block(s). Returns nullopt when there is none; throws ListIndexError
 // when a block has no closing "</SEQUENCE>". Slots no block reaches are left empty.
 std::optional<SequenceLines> ReadSequenceLines(const Lines& lines);
+std::optional<SequenceLines> ReadSequenceLines(const platform::TextLines& lines);
 
 // The song's sampling frequency from slot 1: drop 17 characters, trim, drop one more
 // character, convert the rest (throws ConvertError when it is not an integer).
@@ -83,5 +85,6 @@ std::array<std::string, 11> CutEventLine(const std::string& line);
 // the block is not closed and ConvertError when an integer field is not an integer; the table is
 // untouched then too. No <EVENT_LIST>: EventCount 0.
 bool ReadEventList(const Lines& lines, SongEventTable& table);
+bool ReadEventList(const platform::TextLines& lines, SongEventTable& table);
 
 } // namespace th

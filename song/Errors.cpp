@@ -53,12 +53,15 @@ int StrToInt(const std::string& text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+ListIndexError LineMissing(std::size_t index) {
+    ListIndexError error("List index out of bounds (" + std::to_string(index) + ")");
+    error.SetLine(index + 1);
+    return error;
+}
+
 const std::string& LineAt(const std::vector<std::string>& lines, std::size_t index) {
-    if (index >= lines.size()) {
-        ListIndexError error("List index out of bounds (" + std::to_string(index) + ")");
-        error.SetLine(index + 1);
-        throw error;
-    }
+    if (index >= lines.size())
+        throw LineMissing(index);
     return lines[index];
 }
 

@@ -44,6 +44,9 @@ public:
 // Throws ConvertError "'<text>' is not a valid integer value" otherwise (also on overflow).
 int StrToInt(const std::string& text);
 
+// The error for reading line `index` of a list that ends before it.
+ListIndexError LineMissing(std::size_t index);
+
 // Line `index` of `lines`; throws ListIndexError naming the index when it is past the end, at
 // line index + 1, the line that is missing.
 const std::string& LineAt(const std::vector<std::string>& lines, std::size_t index);

@@ -51,7 +51,7 @@ std::string FindSongAdl(const std::string& driveRoot, const std::string& songNam
 }
 
 std::int32_t ReadSongSampleRate(const std::string& adlPath) {
-    const Lines lines = platform::LoadLines(adlPath);
+    const platform::TextLines lines = platform::LoadTextLines(adlPath);
     try {
         const std::optional<SequenceLines> sequence = ReadSequenceLines(lines);
         if (!sequence)

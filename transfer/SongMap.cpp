@@ -163,7 +163,7 @@ SongMap ReadSongMap(const std::string& adlPath, const std::string& song, std::in
     std::fclose(f);
     auto table = std::make_unique<SongEventTable>();
     try {
-        if (!ReadEventList(platform::LoadLines(adlPath), *table))
+        if (!ReadEventList(platform::LoadTextLines(adlPath), *table))
             throw SongListError("Too many events!");
     } catch (TextError& e) {
         e.SetFile(adlPath);

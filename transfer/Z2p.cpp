@@ -55,7 +55,7 @@ bool TImportJob::OpenEventFile() {
 
 bool TImportJob::ReadEventList() {
     try {
-        if (th::ReadEventList(platform::LoadLines(AdlPath), table_))
+        if (th::ReadEventList(platform::LoadTextLines(AdlPath), table_))
             return true;
     } catch (TextError& e) {
         e.SetFile(AdlPath);

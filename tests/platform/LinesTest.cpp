@@ -17,6 +17,13 @@ class SplitLinesTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitLinesTest, SplitsAtEveryKindOfLineEnd) {
     EXPECT_EQ(platform::SplitLines(GetParam().text), GetParam().lines);
+    // The views split alike, and stay valid when the lines are moved.
+    platform::TextLines moved(GetParam().text);
+    const platform::TextLines views = std::move(moved);
+    std::vector<std::string> viewed;
+    for (std::size_t i = 0; i < views.size(); ++i)
+        viewed.emplace_back(views[i]);
+    EXPECT_EQ(viewed, GetParam().lines);
 }
 
 using namespace std::string_literals;
@@ -48,6 +55,21 @@ TEST(LoadLinesTest, ReadsThroughTheDriveLetter) {
                            "<SEQUENCE>\r\n\tSample_frequency\tF48000\r\n");
     EXPECT_EQ(platform::LoadLines("E:\\Song\\Song.ADL"),
               (std::vector<std::string>{"<SEQUENCE>", "\tSample_frequency\tF48000"}));
+    const platform::TextLines views = platform::LoadTextLines("E:\\Song\\Song.ADL");
+    ASSERT_EQ(views.size(), 2u);
+    EXPECT_EQ(views.back(), "\tSample_frequency\tF48000");
+}
+
+TEST(LoadLinesTest, ReadsALargeFileWhole) {
+    // Longer than any one read, with a line end across the reads' borders.
+    testsupport::TempDir dir;
+    testsupport::MappedDrive drive("E:", dir.path());
+    std::string text;
+    for (int i = 0; text.size() < 300000; ++i)
+        text += "line " + std::to_string(i) + (i % 2 ? "\r\n" : "\n");
+    testsupport::WriteFile(dir / "big.adl", text);
+    EXPECT_EQ(platform::LoadLines("E:\\big.adl"), platform::SplitLines(text));
+    EXPECT_EQ(platform::LoadTextLines("E:\\big.adl").size(), platform::SplitLines(text).size());
 }
 
 TEST(LoadLinesTest, MissingFileThrowsNamingTheFile) {
@@ -63,6 +85,7 @@ TEST(LoadLinesTest, MissingFileThrowsNamingTheFile) {
     // A folder is not a text file either.
     std::filesystem::create_directory(dir / "Song");
     EXPECT_THROW(platform::LoadLines("E:\\Song"), std::runtime_error);
+    EXPECT_THROW(platform::LoadTextLines("E:\\Song"), std::runtime_error);
 }
 
 } // namespace

@@ -34,6 +34,21 @@ Lines MakeAdl(const Lines& events, const std::string& tc = "00.00.00.00|0000") {
     return lines;
 }
 
+std::string Join(const Lines& lines) {
+    std::string text;
+    for (const auto& l : lines)
+        text += l + "\r\n";
+    return text;
+}
+
+// Every field of an event, for comparing two.
+std::string Describe(const SongEvent& e) {
+    return e.EntryTag + "|" + std::to_string(e.EntryNo) + "|" + e.EditKind + "|" + e.SourceType +
+           "|" + e.SourceFile + "|" + std::to_string(e.SourceChannel) + "|" +
+           std::to_string(e.DestChannel) + "|" + e.SourceIn + "|" + e.DestIn + "|" + e.DestOut +
+           "|" + e.Remainder;
+}
+
 std::string CutLine(int no, const std::string& file, int track) {
     return "\t\t(Entry)\t" + std::to_string(1000 + no).substr(1) + "\t(Cut)\tF\t\"" + file +
            "\"\t1\t" + std::to_string(track) +
@@ -291,6 +306,45 @@ TEST(Adl, ReadsEventList) {
     EXPECT_EQ(silence.Remainder, ""); // "_" has no TAB after it
 }
 
+TEST(Adl, ReadsTheSameTableFromLinesAndFromViews) {
+    // Blanks and quotes inside fields, silences and cuts in turn, a long rest of the line.
+    const Lines lines = MakeAdl({
+        CutLine(1, "zt60001.wav", 1),
+        "\t\t(Entry)\t0002\t(Silence)\t3\t00.00.01.00|0000\t00.00.02.00|0000\t_",
+        "(Entry)\t 3 \t( Cut )\tF\t\" my take.wav \"\t 1\t8 \ta b\tc\td\trest\twith\ttabs",
+        "\t\t(Entry)\t0004\t(Silence)\t 2\ta\tb\tc d\te",
+    });
+    SongEventTable fromLines, fromViews;
+    ASSERT_TRUE(ReadEventList(lines, fromLines));
+    ASSERT_TRUE(ReadEventList(platform::TextLines(Join(lines)), fromViews));
+    ASSERT_EQ(fromViews.EventCount, 4);
+    EXPECT_EQ(fromLines.EventCount, 4);
+    for (int r = 1; r <= 4; ++r)
+        EXPECT_EQ(Describe(fromViews.Row(r)), Describe(fromLines.Row(r))) << r;
+    EXPECT_EQ(fromViews.Row(3).SourceFile, "mytake.wav");
+    EXPECT_EQ(fromViews.Row(3).EditKind, "(Cut)");
+    EXPECT_EQ(fromViews.Row(3).DestChannel, 8);
+    EXPECT_EQ(fromViews.Row(3).SourceIn, "ab");
+    EXPECT_EQ(fromViews.Row(3).Remainder, "rest\twith\ttabs");
+    EXPECT_EQ(fromViews.Row(4).Remainder, "cd");
+
+    // A table read again takes every field of the new rows: a silence where a cut stood keeps
+    // none of the cut's source.
+    Lines swapped = MakeAdl({lines[lines.size() - 3], lines[lines.size() - 6]});
+    ASSERT_TRUE(ReadEventList(platform::TextLines(Join(swapped)), fromViews));
+    SongEvent fresh;
+    fresh.EntryTag = "(Entry)";
+    fresh.EntryNo = 4;
+    fresh.EditKind = "(Silence)";
+    fresh.SourceChannel = 1;
+    fresh.DestChannel = 2;
+    fresh.DestIn = "a";
+    fresh.DestOut = "b";
+    fresh.Remainder = "cd";
+    EXPECT_EQ(Describe(fromViews.Row(1)), Describe(fresh));
+    EXPECT_EQ(fromViews.Row(2).SourceFile, "zt60001.wav");
+}
+
 TEST(Adl, ReadsOnlyTheFirstEventList) {
     Lines lines = MakeAdl({CutLine(1, "a.wav", 1)});
     lines.insert(lines.end() - 1, "<EVENT_LIST>");
@@ -374,6 +428,14 @@ TEST(Adl, EventListFailures) {
         } catch (const TextError& e) {
             EXPECT_STREQ(e.what(), c.text);
         }
+        // The same list read as views of its text fails alike.
+        try {
+            ReadEventList(platform::TextLines(Join(c.lines)), table);
+            ADD_FAILURE() << c.text;
+        } catch (const TextError& e) {
+            EXPECT_STREQ(e.what(), c.text);
+        }
+        EXPECT_EQ(table.Row(1).SourceFile, "keep.wav");
     }
 
     ASSERT_TRUE(ReadEventList({"<ADL>", "</ADL>"}, table));
