@@ -90,20 +90,17 @@ std::string FolderArgument(const std::string& arg) {
 }
 
 th::Selection SelectSongByName(const std::string& drive, const std::string& song) {
+    // What choosing the drive and then the song does in the window, except that the first
+    // song's list, which the window reads for its labels, is not read.
     th::Selection sel;
-    const std::vector<std::string> songs = th::ListSongs(drive);
-    const auto it = std::find(songs.begin(), songs.end(), song);
-    if (it == songs.end())
+    sel.DriveRoot = drive;
+    sel.Songs = th::ListSongs(drive);
+    const auto it = std::find(sel.Songs.begin(), sel.Songs.end(), song);
+    if (it == sel.Songs.end())
         throw UsageError("no song '" + song + "' on drive " + platform::DisplayPath(drive));
-    const int index = static_cast<int>(it - songs.begin());
-    try {
-        th::LoadSongList(sel, drive);
-    } catch (const std::exception&) {
-        if (index == 0)
-            throw;
-    }
-    if (sel.SongIndex != index)
-        th::SelectSong(sel, index);
+    sel.BITinfo = "16";
+    sel.TransferEnabled = true;
+    th::SelectSong(sel, static_cast<int>(it - sel.Songs.begin()));
     return sel;
 }
 

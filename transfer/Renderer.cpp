@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace th {
 
@@ -79,16 +81,27 @@ bool TrackRenderer::RenderTrack(int n) {
 
 bool TrackRenderer::PrepareTrack(int n) {
     rows_.clear();
+    sources_.clear();
+    openSources_ = 0;
     const std::int32_t count =
         std::clamp<std::int32_t>(table_.EventCount, 0, SongEventTable::kRows);
     rowIndex_.assign(static_cast<std::size_t>(count) + 1, -1);
+    std::unordered_map<std::string_view, std::int32_t> sourceOf;
     for (std::int32_t i = 1; i <= count; ++i) {
         const SongEvent& e = table_.Row(i);
         if (e.DestChannel != n)
             continue;
         rowIndex_[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(rows_.size());
+        std::int32_t source = -1;
+        if (!e.IsSilence()) {
+            const auto [at, added] =
+                sourceOf.try_emplace(e.SourceFile, static_cast<std::int32_t>(sources_.size()));
+            if (added)
+                sources_.push_back({e.SourceFile, {}, nullptr, 0});
+            source = at->second;
+        }
         rows_.push_back({i, TimecodeToBytes(e.DestIn), TimecodeToBytes(e.DestOut),
-                         e.IsSilence() ? 0u : TimecodeToBytes(e.SourceIn), e.IsSilence()});
+                         e.IsSilence() ? 0u : TimecodeToBytes(e.SourceIn), e.IsSilence(), source});
     }
 
     // The track ends where its last-ending audio event ends, unless a silence listed after
@@ -147,14 +160,17 @@ bool TrackRenderer::OpenOutput(int n) {
     }
     // The whole track is written, from TrackStart to TrackEnd.
     out_->Reserve(TrackEnd - TrackStart);
-    gatherMemory_ = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    if (!gatherMemory_)
+        gatherMemory_ = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
     gathered_ = 0;
     return true;
 }
 
 bool TrackRenderer::CloseOutput() {
-    sources_.clear();
-    sourcePaths_.clear();
+    // The sources close with the track; the memory stays for the next one.
+    for (TrackSource& s : sources_)
+        s.reader.reset();
+    openSources_ = 0;
     if (!out_)
         return true;
     bool ok = FlushOutput();
@@ -162,8 +178,6 @@ bool TrackRenderer::CloseOutput() {
     if (!ok)
         Explain(OutBase + ".wav", SystemReason(out_->Error()));
     out_.reset();
-    gatherMemory_.reset();
-    stageMemory_.reset();
     return ok;
 }
 
@@ -234,45 +248,45 @@ bool TrackRenderer::WriteSilence(BytePos count) {
     return true;
 }
 
-WaveReader* TrackRenderer::Source(const std::string& name) {
-    ++uses_;
-    for (OpenSource& s : sources_) {
-        if (s.name == name) {
-            s.lastUse = uses_;
-            return s.reader.get();
-        }
-    }
-    auto path = sourcePaths_.find(name);
-    if (path == sourcePaths_.end()) {
+WaveReader* TrackRenderer::Source(std::int32_t source) {
+    TrackSource& s = sources_[static_cast<std::size_t>(source)];
+    s.lastUse = ++uses_;
+    if (s.reader)
+        return s.reader.get();
+    if (s.path.empty()) {
         // The folder is searched for a name that differs in letter case once per track; the
         // path keeps the name as found, so reopening it later needs no search.
-        std::string found = sel_.DriveRoot + "\\" + sel_.SongName() + "\\" + name;
-        if (name.find_first_of("\\/") == std::string::npos) {
-            const std::string native = platform::NativePath(found);
+        s.path = sel_.DriveRoot + "\\" + sel_.SongName() + "\\" + s.name;
+        if (s.name.find_first_of("\\/") == std::string::npos) {
+            const std::string native = platform::NativePath(s.path);
             const std::size_t cut = native.find_last_of("\\/");
             if (!native.empty() && cut != std::string::npos)
-                found.replace(found.size() - name.size(), name.size(), native.substr(cut + 1));
+                s.path.replace(s.path.size() - s.name.size(), s.name.size(),
+                               native.substr(cut + 1));
         }
-        path = sourcePaths_.emplace(name, std::move(found)).first;
     }
-    std::unique_ptr<WaveReader> reader = OpenWaveData(path->second, &Why);
+    std::unique_ptr<WaveReader> reader = OpenWaveData(s.path, &Why);
     if (!reader)
         return nullptr;
-    if (sources_.size() == kOpenSources) {
-        auto oldest = std::min_element(
-            sources_.begin(), sources_.end(),
-            [](const OpenSource& a, const OpenSource& b) { return a.lastUse < b.lastUse; });
-        sources_.erase(oldest);
+    if (openSources_ == kOpenSources) {
+        // Closes the least recently used open source.
+        TrackSource* oldest = nullptr;
+        for (TrackSource& other : sources_)
+            if (other.reader && (!oldest || other.lastUse < oldest->lastUse))
+                oldest = &other;
+        oldest->reader.reset();
+        --openSources_;
     }
-    sources_.push_back({name, std::move(reader), uses_});
-    return sources_.back().reader.get();
+    s.reader = std::move(reader);
+    ++openSources_;
+    return s.reader.get();
 }
 
 bool TrackRenderer::CopyRange() {
-    WaveReader* source = Source(table_.Row(CopyRow).SourceFile);
+    const TrackRow& r = RowOf(CopyRow);
+    WaveReader* source = Source(r.source);
     if (!source)
         return false;
-    const TrackRow& r = RowOf(CopyRow);
     const std::uint64_t at = std::uint64_t{r.src} + (Pos - r.start);
     const BytePos count = End - Pos;
     const std::uint64_t outputAt = kWrittenHeaderBytes + out_->Written() + gathered_;

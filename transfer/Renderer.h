@@ -11,7 +11,6 @@
 #include "transfer/TransferUi.h"
 
 #include <cstddef>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,15 +73,18 @@ private:
         std::int32_t row;
         BytePos start, end, src;
         bool silence;
+        std::int32_t source; // index into sources_; -1 for a silence
     };
-    // A source file kept open while the track renders.
-    struct OpenSource {
+    // One source file of the track, found in the song folder once and kept open while it is
+    // among the most recently used ones.
+    struct TrackSource {
         std::string name; // as the edit list gives it
+        std::string path; // as found in the song folder; empty until first needed
         std::unique_ptr<WaveReader> reader;
-        std::uint64_t lastUse;
+        std::uint64_t lastUse = 0;
     };
     const TrackRow& RowOf(std::int32_t row) const;
-    WaveReader* Source(const std::string& name);
+    WaveReader* Source(std::int32_t source);
     bool Append(WaveReader* source, std::uint64_t at, std::size_t count);
     void ReadSource(WaveReader& source, std::uint64_t at, unsigned char* to, std::size_t count);
     bool FlushOutput();
@@ -111,11 +113,11 @@ private:
     std::unique_ptr<unsigned char[]> stageMemory_;
     // Bytes produced since the progress bar last moved.
     std::uint32_t unreported_ = 0;
-    // The track's sources, opened once and kept open (the most recently used ones), and the
-    // names already found in the song folder: a segment costs no open and no folder search.
-    std::vector<OpenSource> sources_;
+    // The track's sources, each name once: a segment costs no name comparison, no open and
+    // no folder search.
+    std::vector<TrackSource> sources_;
+    std::size_t openSources_ = 0;
     std::uint64_t uses_ = 0;
-    std::map<std::string, std::string> sourcePaths_; // name in the list -> path as found
 };
 
 } // namespace th
