@@ -155,6 +155,10 @@ std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, 
 // read: fewer than `count` at the end of the file or on an error.
 std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std::size_t count);
 
+// Called first by a helper thread: the signals that ask the program to stop (Ctrl+C, SIGTERM)
+// are left to the main thread, whose handlers expect them.
+void QuietThread();
+
 // --- Fault injection (tests) ---------------------------------------------------------------
 
 // The file operations a test can make fail. Open covers OpenFile; Write covers WriteFile,

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -15,6 +16,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -587,6 +589,12 @@ bool StartWriteBack(std::FILE* f) {
     ::sync_file_range(::fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
     return true;
+}
+
+void QuietThread() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
 }
 
 void ReserveSpace(std::FILE* f, std::uint64_t bytes) {

@@ -459,6 +459,10 @@ bool StartWriteBack(std::FILE* f) {
     return FlushFile(f);
 }
 
+void QuietThread() {
+    // Console control events come on a thread of their own on Windows.
+}
+
 void ReserveSpace(std::FILE* f, std::uint64_t bytes) {
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
     if (handle == INVALID_HANDLE_VALUE || bytes == 0)

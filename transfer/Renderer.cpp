@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace th {
@@ -24,6 +27,73 @@ constexpr BytePos kKernelCopyBytes = 16 * kCopyBlock;
 constexpr std::size_t kOpenSources = 16;
 
 } // namespace
+
+// Writes one buffer at a time to an output on a thread of its own, so that reading the sources
+// into the next buffer and writing the last one to the disk go on at once.
+class BackgroundWriter {
+public:
+    ~BackgroundWriter() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    // Starts writing `count` bytes at `data` to `out`; both stay untouched by the caller until
+    // Wait returns.
+    void Start(WaveWriter& out, const unsigned char* data, std::size_t count) {
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { Run(); });
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            out_ = &out;
+            data_ = data;
+            count_ = count;
+            busy_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    // Waits for the write in progress; false when it failed.
+    bool Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        return ok_;
+    }
+
+private:
+    void Run() {
+        platform::QuietThread();
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return busy_ || stop_; });
+            if (!busy_)
+                return;
+            WaveWriter& out = *out_;
+            const unsigned char* data = data_;
+            const std::size_t count = count_;
+            lock.unlock();
+            const bool ok = out.Write(data, count);
+            lock.lock();
+            ok_ = ok;
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread thread_;
+    WaveWriter* out_ = nullptr;
+    const unsigned char* data_ = nullptr;
+    std::size_t count_ = 0;
+    bool busy_ = false;
+    bool ok_ = true;
+    bool stop_ = false;
+};
 
 TrackRenderer::TrackRenderer(TransferUi& ui, const Selection& sel, const SongEventTable& table)
     : ui_(ui), sel_(sel), table_(table) {}
@@ -153,6 +223,7 @@ bool TrackRenderer::OpenOutput(int n) {
         }
         platform::SetFileAttributesNormal(final);
     }
+    SettleOutput(); // nothing of an earlier output may still be on its way
     out_ = CreateWaveFile(OutBase, static_cast<std::uint32_t>(sel_.SampleRate), &Why);
     if (!out_) {
         Why.file = final; // the user knows the track's file by its final name
@@ -160,9 +231,13 @@ bool TrackRenderer::OpenOutput(int n) {
     }
     // The whole track is written, from TrackStart to TrackEnd.
     out_->Reserve(TrackEnd - TrackStart);
-    if (!gatherMemory_)
-        gatherMemory_ = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    for (auto& memory : gatherMemory_)
+        if (!memory)
+            memory = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    if (!writer_)
+        writer_ = std::make_unique<BackgroundWriter>();
     gathered_ = 0;
+    handedOver_ = 0;
     return true;
 }
 
@@ -174,6 +249,7 @@ bool TrackRenderer::CloseOutput() {
     if (!out_)
         return true;
     bool ok = FlushOutput();
+    ok = SettleOutput() && ok;
     ok = out_->Close() && ok;
     if (!ok)
         Explain(OutBase + ".wav", SystemReason(out_->Error()));
@@ -184,7 +260,19 @@ bool TrackRenderer::CloseOutput() {
 bool TrackRenderer::FlushOutput() {
     const std::size_t bytes = gathered_;
     gathered_ = 0;
-    return bytes == 0 || out_->Write(gather_, bytes);
+    if (bytes == 0)
+        return true;
+    // The other memory is free once its write is done.
+    if (!writer_->Wait())
+        return false;
+    writer_->Start(*out_, gather_, bytes);
+    handedOver_ += bytes;
+    gatherSide_ ^= 1;
+    return true;
+}
+
+bool TrackRenderer::SettleOutput() {
+    return !writer_ || writer_->Wait();
 }
 
 bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t count) {
@@ -192,7 +280,8 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
         if (gathered_ == kGatherBytes && !FlushOutput())
             return false;
         if (gathered_ == 0)
-            gather_ = AlignedLike(gatherMemory_.get(), kWrittenHeaderBytes + out_->Written());
+            gather_ =
+                AlignedLike(gatherMemory_[gatherSide_].get(), kWrittenHeaderBytes + handedOver_);
         const std::size_t part = std::min(count, kGatherBytes - gathered_);
         unsigned char* to = gather_ + gathered_;
         if (source)
@@ -289,14 +378,16 @@ bool TrackRenderer::CopyRange() {
         return false;
     const std::uint64_t at = std::uint64_t{r.src} + (Pos - r.start);
     const BytePos count = End - Pos;
-    const std::uint64_t outputAt = kWrittenHeaderBytes + out_->Written() + gathered_;
+    const std::uint64_t outputAt = kWrittenHeaderBytes + handedOver_ + gathered_;
     if (count >= kKernelCopyBytes && AlignedAlike(source->DataStart() + at, outputAt)) {
-        if (!FlushOutput())
+        if (!FlushOutput() || !SettleOutput())
             return false;
         source->Rewind();
         source->Skip(at);
-        return CopyBlocks(*source, *out_, count,
-                          [this](std::uint32_t bytes) { return Produced(bytes, true); });
+        const bool ok = CopyBlocks(*source, *out_, count,
+                                   [this](std::uint32_t bytes) { return Produced(bytes, true); });
+        handedOver_ = out_->Written();
+        return ok;
     }
     // count / 65536 full blocks, then the last, possibly empty, one.
     const std::uint32_t fullBlocks = count / kCopyBlock;
@@ -387,6 +478,7 @@ void TrackRenderer::Explain(const std::string& file, const std::string& reason) 
 
 bool TrackRenderer::Fail() {
     // A failed write is told by the output; otherwise the track stopped for Cancel.
+    SettleOutput();
     const int error = out_ ? out_->Error() : 0;
     Explain(OutBase + ".wav", error == 0 && ui_.Cancelled() ? std::string(kReasonCancelled)
                                                             : SystemReason(error ? error : EIO));

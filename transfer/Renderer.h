@@ -19,6 +19,7 @@ namespace th {
 
 class WaveReader;
 class WaveWriter;
+class BackgroundWriter;
 
 class TrackRenderer {
 public:
@@ -87,7 +88,12 @@ private:
     WaveReader* Source(std::int32_t source);
     bool Append(WaveReader* source, std::uint64_t at, std::size_t count);
     void ReadSource(WaveReader& source, std::uint64_t at, unsigned char* to, std::size_t count);
+    // Hands what is gathered to the output, to be written while the next piece is gathered;
+    // false when an earlier write failed.
     bool FlushOutput();
+    // Waits until the output has written everything handed to it; false when a write failed.
+    // Only then may this thread use out_ itself.
+    bool SettleOutput();
     bool Produced(std::uint32_t bytes, bool pump);
     bool Finish();
     bool Fail();
@@ -105,11 +111,15 @@ private:
     std::vector<std::size_t> active_;    // heap of admitted rows_, latest-listed on top
     std::vector<std::int32_t> rowIndex_; // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
-    // Source bytes and silences are gathered at gather_ (inside gatherMemory_) and reach the
-    // file in large writes; source bytes are read at stageMemory_ first.
-    std::unique_ptr<unsigned char[]> gatherMemory_;
+    // Source bytes and silences are gathered at gather_ (inside one of gatherMemory_) and reach
+    // the file in large writes, made by writer_ on a thread of its own while the other memory
+    // is filled; source bytes are read at stageMemory_ first.
+    std::unique_ptr<unsigned char[]> gatherMemory_[2];
+    int gatherSide_ = 0;
     unsigned char* gather_ = nullptr;
     std::size_t gathered_ = 0;
+    std::uint64_t handedOver_ = 0; // audio bytes handed to the output so far
+    std::unique_ptr<BackgroundWriter> writer_;
     std::unique_ptr<unsigned char[]> stageMemory_;
     // Bytes produced since the progress bar last moved.
     std::uint32_t unreported_ = 0;
