@@ -18,8 +18,12 @@ namespace th {
 namespace {
 // Output is gathered into writes of this size.
 constexpr std::size_t kGatherBytes = 16 * kCopyBlock;
-// Source bytes are read in pieces of at most this size.
-constexpr std::size_t kStageBytes = 4 * kCopyBlock;
+// Source bytes are read into the gathering memory where they stand within a cache line as in
+// their file, so that the system's copy runs at full speed; the gaps this leaves take at most
+// this much per piece.
+constexpr std::size_t kLineBytes = 64;
+// Room for the gathered bytes and the gaps between them.
+constexpr std::size_t kGatherRoom = kGatherBytes + kGatherBytes / 8;
 // Long stretches whose source and output offsets are aligned alike are copied inside the
 // kernel, with no copy through memory at all.
 constexpr BytePos kKernelCopyBytes = 16 * kCopyBlock;
@@ -28,8 +32,28 @@ constexpr std::size_t kOpenSources = 16;
 
 } // namespace
 
-// Writes one buffer at a time to an output on a thread of its own, so that reading the sources
-// into the next buffer and writing the last one to the disk go on at once.
+// What one output write holds, as it was gathered: pieces of source bytes, each aligned like its
+// source in `memory`, and runs of silence, in output order.
+struct TrackRenderer::Gathered {
+    struct Piece {
+        std::size_t at;    // offset in memory; unused for silence
+        std::size_t count; // bytes of output
+        bool silence;
+    };
+    std::unique_ptr<unsigned char[]> memory =
+        std::make_unique_for_overwrite<unsigned char[]>(kGatherRoom);
+    std::size_t used = 0; // bytes of memory taken, gaps included
+    std::vector<Piece> pieces;
+
+    void Clear() {
+        used = 0;
+        pieces.clear();
+    }
+};
+
+// Puts gathered pieces together and writes them, on a thread of its own: while it moves the
+// pieces into place (aligned like the output) and writes them, the renderer reads the next
+// ones.
 class BackgroundWriter {
 public:
     ~BackgroundWriter() {
@@ -42,16 +66,16 @@ public:
             thread_.join();
     }
 
-    // Starts writing `count` bytes at `data` to `out`; both stay untouched by the caller until
-    // Wait returns.
-    void Start(WaveWriter& out, const unsigned char* data, std::size_t count) {
+    // Starts writing `from` to `out`, whose next byte stands at file offset `outputAt`; both
+    // stay untouched by the caller until Wait returns.
+    void Start(WaveWriter& out, std::uint64_t outputAt, const TrackRenderer::Gathered& from) {
         if (!thread_.joinable())
             thread_ = std::thread([this] { Run(); });
         {
             std::lock_guard<std::mutex> lock(mutex_);
             out_ = &out;
-            data_ = data;
-            count_ = count;
+            outputAt_ = outputAt;
+            from_ = &from;
             busy_ = true;
         }
         changed_.notify_all();
@@ -73,10 +97,10 @@ private:
             if (!busy_)
                 return;
             WaveWriter& out = *out_;
-            const unsigned char* data = data_;
-            const std::size_t count = count_;
+            const TrackRenderer::Gathered& from = *from_;
+            const std::uint64_t outputAt = outputAt_;
             lock.unlock();
-            const bool ok = out.Write(data, count);
+            const bool ok = Write(out, outputAt, from);
             lock.lock();
             ok_ = ok;
             busy_ = false;
@@ -84,12 +108,28 @@ private:
         }
     }
 
+    bool Write(WaveWriter& out, std::uint64_t outputAt, const TrackRenderer::Gathered& from) {
+        if (!memory_)
+            memory_ = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+        unsigned char* const start = AlignedLike(memory_.get(), outputAt);
+        unsigned char* to = start;
+        for (const TrackRenderer::Gathered::Piece& piece : from.pieces) {
+            if (piece.silence)
+                std::memset(to, 0, piece.count);
+            else
+                CopyUnaligned(to, from.memory.get() + piece.at, piece.count);
+            to += piece.count;
+        }
+        return out.Write(start, static_cast<std::size_t>(to - start));
+    }
+
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread thread_;
+    std::unique_ptr<unsigned char[]> memory_;
     WaveWriter* out_ = nullptr;
-    const unsigned char* data_ = nullptr;
-    std::size_t count_ = 0;
+    std::uint64_t outputAt_ = 0;
+    const TrackRenderer::Gathered* from_ = nullptr;
     bool busy_ = false;
     bool ok_ = true;
     bool stop_ = false;
@@ -231,11 +271,12 @@ bool TrackRenderer::OpenOutput(int n) {
     }
     // The whole track is written, from TrackStart to TrackEnd.
     out_->Reserve(TrackEnd - TrackStart);
-    for (auto& memory : gatherMemory_)
-        if (!memory)
-            memory = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    for (auto& gathered : gather_)
+        if (!gathered)
+            gathered = std::make_unique<Gathered>();
     if (!writer_)
         writer_ = std::make_unique<BackgroundWriter>();
+    gather_[gatherSide_]->Clear();
     gathered_ = 0;
     handedOver_ = 0;
     return true;
@@ -258,16 +299,20 @@ bool TrackRenderer::CloseOutput() {
 }
 
 bool TrackRenderer::FlushOutput() {
+    Gathered& g = *gather_[gatherSide_];
     const std::size_t bytes = gathered_;
     gathered_ = 0;
     if (bytes == 0)
         return true;
-    // The other memory is free once its write is done.
-    if (!writer_->Wait())
+    // The other side is free once its write is done.
+    if (!writer_->Wait()) {
+        g.Clear();
         return false;
-    writer_->Start(*out_, gather_, bytes);
+    }
+    writer_->Start(*out_, kWrittenHeaderBytes + handedOver_, g);
     handedOver_ += bytes;
     gatherSide_ ^= 1;
+    gather_[gatherSide_]->Clear();
     return true;
 }
 
@@ -279,35 +324,33 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
     while (count > 0) {
         if (gathered_ == kGatherBytes && !FlushOutput())
             return false;
-        if (gathered_ == 0)
-            gather_ =
-                AlignedLike(gatherMemory_[gatherSide_].get(), kWrittenHeaderBytes + handedOver_);
-        const std::size_t part = std::min(count, kGatherBytes - gathered_);
-        unsigned char* to = gather_ + gathered_;
-        if (source)
-            ReadSource(*source, at, to, part);
-        else
-            std::memset(to, 0, part);
+        Gathered* g = gather_[gatherSide_].get();
+        std::size_t part = std::min(count, kGatherBytes - gathered_);
+        if (!source) {
+            if (!g->pieces.empty() && g->pieces.back().silence)
+                g->pieces.back().count += part;
+            else
+                g->pieces.push_back({0, part, true});
+        } else {
+            if (g->used + kLineBytes + part > kGatherRoom) {
+                if (!FlushOutput())
+                    return false;
+                g = gather_[gatherSide_].get();
+                part = std::min(count, kGatherBytes);
+            }
+            // Where the bytes stand within a cache line as in their file.
+            const auto address = reinterpret_cast<std::uintptr_t>(g->memory.get()) + g->used;
+            const std::size_t place =
+                g->used + ((source->DataStart() + at - address) & (kLineBytes - 1));
+            source->ReadAt(at, g->memory.get() + place, part);
+            g->pieces.push_back({place, part, false});
+            g->used = place + part;
+        }
         gathered_ += part;
         at += part;
         count -= part;
     }
     return true;
-}
-
-void TrackRenderer::ReadSource(WaveReader& source, std::uint64_t at, unsigned char* to,
-                               std::size_t count) {
-    if (!stageMemory_)
-        stageMemory_ = std::make_unique_for_overwrite<unsigned char[]>(kStageBytes + kPageBytes);
-    while (count > 0) {
-        const std::size_t part = std::min(count, kStageBytes);
-        unsigned char* stage = AlignedLike(stageMemory_.get(), source.DataStart() + at);
-        source.ReadAt(at, stage, part);
-        CopyUnaligned(to, stage, part);
-        to += part;
-        at += part;
-        count -= part;
-    }
 }
 
 // Progress moves and the pump runs after every block of a stretch of one block or more, and
@@ -482,7 +525,10 @@ bool TrackRenderer::Fail() {
     const int error = out_ ? out_->Error() : 0;
     Explain(OutBase + ".wav", error == 0 && ui_.Cancelled() ? std::string(kReasonCancelled)
                                                             : SystemReason(error ? error : EIO));
-    gathered_ = 0; // the file goes: what is still gathered need not be written
+    // The file goes: what is still gathered need not be written.
+    gathered_ = 0;
+    if (gather_[gatherSide_])
+        gather_[gatherSide_]->Clear();
     CloseOutput();
     platform::DeleteFile(OutBase);
     return false;

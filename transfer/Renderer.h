@@ -68,7 +68,11 @@ public:
     // Why the last RenderTrack returned false: the file concerned and the first reason.
     Failure Why;
 
+    // What one write of the output holds (defined with the renderer).
+    struct Gathered;
+
 private:
+    friend class BackgroundWriter;
     // One row of the track with its positions, converted once per track.
     struct TrackRow {
         std::int32_t row;
@@ -87,7 +91,6 @@ private:
     const TrackRow& RowOf(std::int32_t row) const;
     WaveReader* Source(std::int32_t source);
     bool Append(WaveReader* source, std::uint64_t at, std::size_t count);
-    void ReadSource(WaveReader& source, std::uint64_t at, unsigned char* to, std::size_t count);
     // Hands what is gathered to the output, to be written while the next piece is gathered;
     // false when an earlier write failed.
     bool FlushOutput();
@@ -111,16 +114,14 @@ private:
     std::vector<std::size_t> active_;    // heap of admitted rows_, latest-listed on top
     std::vector<std::int32_t> rowIndex_; // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
-    // Source bytes and silences are gathered at gather_ (inside one of gatherMemory_) and reach
-    // the file in large writes, made by writer_ on a thread of its own while the other memory
-    // is filled; source bytes are read at stageMemory_ first.
-    std::unique_ptr<unsigned char[]> gatherMemory_[2];
+    // Source bytes and silences are gathered (gathered_ bytes so far) and reach the file in
+    // large writes, which writer_ makes on a thread of its own from one side of gather_ while
+    // the other side is filled.
+    std::unique_ptr<Gathered> gather_[2];
     int gatherSide_ = 0;
-    unsigned char* gather_ = nullptr;
     std::size_t gathered_ = 0;
     std::uint64_t handedOver_ = 0; // audio bytes handed to the output so far
     std::unique_ptr<BackgroundWriter> writer_;
-    std::unique_ptr<unsigned char[]> stageMemory_;
     // Bytes produced since the progress bar last moved.
     std::uint32_t unreported_ = 0;
     // The track's sources, each name once: a segment costs no name comparison, no open and
