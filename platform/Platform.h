@@ -210,6 +210,12 @@ private:
 // Loads a text file as TextLines; throws as LoadLines does.
 TextLines LoadTextLines(const std::string& path);
 
+// Calls `take` with each line of a text file (SplitLines's rules), reading the file in pieces
+// of kLinePieceBytes, so that a long file is never held whole. Throws as LoadLines does, also
+// when the file can't be read to its end (after the lines read so far were taken).
+inline constexpr std::size_t kLinePieceBytes = 65536;
+void ForEachLineOfFile(const std::string& path, const std::function<void(std::string_view)>& take);
+
 // Text inside the program is UTF-8 on every system. These convert at the standard library's
 // path type, which on Windows would otherwise read a narrow text in the ANSI code page.
 inline std::filesystem::path PathFromUtf8(const std::string& utf8) {

@@ -212,28 +212,92 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 namespace {
 
+// Splits a text handed over in pieces into lines by SplitLines's rules, calling `take(line)`
+// for each. A line within one piece is passed as a view into it; a line across pieces is put
+// together first.
+template <class Take> class LineSplitter {
+public:
+    explicit LineSplitter(Take& take) : take_(take) {}
+
+    // Takes the next piece; `last` when no more follow. False once the text has ended at a zero
+    // byte: later pieces are not part of it.
+    bool Feed(std::string_view piece, bool last) {
+        if (ended_)
+            return false;
+        const std::size_t zero = piece.find('\0');
+        if (zero != std::string_view::npos) {
+            piece = piece.substr(0, zero);
+            ended_ = last = true;
+        }
+        const char* p = piece.data();
+        const char* const end = p + piece.size();
+        // An LF that opens this piece belongs to the CR that closed the last one.
+        if (crEnded_ && p < end && *p == '\n')
+            ++p;
+        crEnded_ = false;
+        // The next CR and LF at or after p (end when there is none), each found by one scan
+        // that later lines reuse, so the text is read about twice whatever its line ends.
+        const char* nextCr = nullptr;
+        const char* nextLf = nullptr;
+        const auto next = [&](const char*& cached, char c) {
+            if (!cached || cached < p) {
+                const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
+                cached = hit ? static_cast<const char*>(hit) : end;
+            }
+            return cached;
+        };
+        while (p < end) {
+            const char* eol = std::min(next(nextCr, '\r'), next(nextLf, '\n'));
+            const std::string_view text(p, static_cast<std::size_t>(eol - p));
+            if (eol == end) {
+                // The end of the text ends its last line.
+                if (last)
+                    Emit(text);
+                else
+                    partial_.append(text);
+                break;
+            }
+            Emit(text);
+            p = eol + 1;
+            if (*eol == '\r') {
+                if (p == end)
+                    crEnded_ = true;
+                else if (*p == '\n')
+                    ++p;
+            }
+        }
+        if (last)
+            Finish();
+        return !ended_;
+    }
+
+    // The text has ended: a line still being put together is the last one.
+    void Finish() {
+        if (!partial_.empty())
+            Emit({});
+    }
+
+private:
+    void Emit(std::string_view text) {
+        if (partial_.empty()) {
+            take_(text);
+            return;
+        }
+        partial_.append(text);
+        take_(std::string_view(partial_));
+        partial_.clear();
+    }
+
+    Take& take_;
+    std::string partial_; // the start of a line that the next piece goes on with
+    bool crEnded_ = false;
+    bool ended_ = false;
+};
+
 // Calls `take(line)` for each line of `text` by SplitLines's rules.
 template <class Take> void ForEachLine(std::string_view text, Take&& take) {
-    const char* p = text.data();
-    const char* const end = p + std::min(text.find('\0'), text.size());
-    // The next CR and LF at or after p (end when there is none), each found by one scan
-    // that later lines reuse, so the text is read about twice whatever its line ends.
-    const char* nextCr = nullptr;
-    const char* nextLf = nullptr;
-    const auto next = [&](const char*& cached, char c) {
-        if (!cached || cached < p) {
-            const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
-            cached = hit ? static_cast<const char*>(hit) : end;
-        }
-        return cached;
-    };
-    while (p < end) {
-        const char* eol = std::min(next(nextCr, '\r'), next(nextLf, '\n'));
-        take(std::string_view(p, static_cast<std::size_t>(eol - p)));
-        if (eol == end)
-            break;
-        p = eol + (*eol == '\r' && eol + 1 < end && eol[1] == '\n' ? 2 : 1);
-    }
+    LineSplitter<Take> splitter(take);
+    splitter.Feed(text, true);
 }
 
 std::string LoadText(const std::string& path) {
@@ -261,6 +325,23 @@ TextLines::TextLines(std::string text) : text_(std::make_unique<std::string>(std
 
 TextLines LoadTextLines(const std::string& path) {
     return TextLines(LoadText(path));
+}
+
+void ForEachLineOfFile(const std::string& path, const std::function<void(std::string_view)>& take) {
+    std::FILE* f = OpenFile(path, "rb");
+    if (!f)
+        throw std::runtime_error("Cannot open file \"" + DisplayPath(path) + "\"");
+    const auto piece = std::make_unique_for_overwrite<char[]>(kLinePieceBytes);
+    LineSplitter splitter(take);
+    std::size_t n;
+    while ((n = std::fread(piece.get(), 1, kLinePieceBytes, f)) > 0 &&
+           splitter.Feed(std::string_view(piece.get(), n), false)) {
+    }
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed)
+        throw std::runtime_error("Cannot open file \"" + DisplayPath(path) + "\"");
+    splitter.Finish();
 }
 
 } // namespace platform

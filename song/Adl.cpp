@@ -59,26 +59,50 @@ template <class LineList> std::string_view LineOf(const LineList& lines, std::si
 }
 
 template <class LineList> std::optional<SequenceLines> SequenceLinesOf(const LineList& lines) {
-    std::optional<SequenceLines> result;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (TrimView(lines[i]) != kSequenceTag)
-            continue;
-        std::string_view line = TrimView(lines[i]);
-        // A later block overwrites the slots it reaches.
-        if (!result)
-            result.emplace();
-        std::size_t slot = 0;
-        do {
-            if (slot < result->size())
-                (*result)[slot] = std::string(line);
-            ++slot;
-            line = TrimView(LineOf(lines, ++i));
-        } while (line != kSequenceEnd);
-    }
-    return result;
+    SequenceReader reader;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        reader.Take(lines[i]);
+    return reader.Finish();
 }
 
 } // namespace
+
+void SequenceReader::Take(std::string_view line) {
+    const std::string_view text = TrimView(line);
+    const bool opening = text == kSequenceTag;
+    ++lines_;
+    if (inBlock_) {
+        // Every line up to the closing one is the block's, a "<SEQUENCE>" too.
+        if (text == kSequenceEnd) {
+            inBlock_ = false;
+            return;
+        }
+    } else {
+        if (!opening)
+            return;
+        // A later block overwrites the slots it reaches.
+        if (!result_)
+            result_.emplace();
+        inBlock_ = true;
+        slot_ = 0;
+        if (!rateSlotFilled_)
+            rateLine_ = lines_ + 1;
+    }
+    if (slot_ < result_->size())
+        (*result_)[slot_] = std::string(text);
+    if (slot_ == 1) {
+        rateLine_ = lines_;
+        rateSlotFilled_ = true;
+    }
+    ++slot_;
+}
+
+std::optional<SequenceLines> SequenceReader::Finish() const {
+    // A block still open is read past the last line.
+    if (inBlock_)
+        throw LineMissing(lines_);
+    return result_;
+}
 
 std::optional<SequenceLines> ReadSequenceLines(const Lines& lines) {
     return SequenceLinesOf(lines);

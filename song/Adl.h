@@ -27,6 +27,25 @@ using SequenceLines = std::array<std::string, 10>;
 std::optional<SequenceLines> ReadSequenceLines(const Lines& lines);
 std::optional<SequenceLines> ReadSequenceLines(const platform::TextLines& lines);
 
+// ReadSequenceLines for lines that come one at a time (a list read in pieces).
+class SequenceReader {
+public:
+    void Take(std::string_view line);
+    // What ReadSequenceLines returns for the lines taken; throws as it does.
+    std::optional<SequenceLines> Finish() const;
+    // The line (counted from 1) that slot 1, where the rate is read, came from; when no block
+    // reached slot 1, the line after the last block's opening one.
+    std::size_t RateLine() const { return rateLine_; }
+
+private:
+    std::optional<SequenceLines> result_;
+    std::size_t lines_ = 0;
+    std::size_t rateLine_ = 0;
+    bool rateSlotFilled_ = false;
+    std::size_t slot_ = 0;
+    bool inBlock_ = false;
+};
+
 // The song's sampling frequency from slot 1: drop 17 characters, trim, drop one more
 // character, convert the rest (throws ConvertError when it is not an integer).
 int SampleRateFromSequence(const SequenceLines& sequence);

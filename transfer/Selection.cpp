@@ -51,21 +51,17 @@ std::string FindSongAdl(const std::string& driveRoot, const std::string& songNam
 }
 
 std::int32_t ReadSongSampleRate(const std::string& adlPath) {
-    const platform::TextLines lines = platform::LoadTextLines(adlPath);
+    // The list is read in pieces: only the <SEQUENCE> block is kept.
+    SequenceReader reader;
+    platform::ForEachLineOfFile(adlPath, [&reader](std::string_view line) { reader.Take(line); });
     try {
-        const std::optional<SequenceLines> sequence = ReadSequenceLines(lines);
+        const std::optional<SequenceLines> sequence = reader.Finish();
         if (!sequence)
             throw ConvertError("'' is not a valid integer value");
         try {
             return SampleRateFromSequence(*sequence);
         } catch (TextError& e) {
-            // The rate is read from the line after the last "<SEQUENCE>".
-            for (std::size_t i = lines.size(); i-- > 0;) {
-                if (Trim(lines[i]) == "<SEQUENCE>") {
-                    e.SetLine(i + 2);
-                    break;
-                }
-            }
+            e.SetLine(reader.RateLine());
             throw;
         }
     } catch (TextError& e) {

@@ -47,6 +47,22 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"BlanksKept", "  a  \r\n\t", {"  a  ", "\t"}}),
     [](const ::testing::TestParamInfo<SplitCase>& info) { return info.param.label; });
 
+// A file read in pieces splits as the whole text does, whichever byte of a case stands at the
+// border between two pieces.
+TEST_P(SplitLinesTest, SplitsAlikeAcrossTheBorderOfTwoPieces) {
+    testsupport::TempDir dir;
+    testsupport::MappedDrive drive("E:", dir.path());
+    for (std::size_t before : {1u, 2u, 3u}) {
+        const std::string text =
+            std::string(platform::kLinePieceBytes - before, 'p') + GetParam().text + "\r\nz";
+        testsupport::WriteFile(dir / "list.adl", text);
+        std::vector<std::string> lines;
+        platform::ForEachLineOfFile("E:\\list.adl",
+                                    [&lines](std::string_view line) { lines.emplace_back(line); });
+        EXPECT_EQ(lines, platform::SplitLines(text)) << before;
+    }
+}
+
 TEST(LoadLinesTest, ReadsThroughTheDriveLetter) {
     testsupport::TempDir dir;
     testsupport::MappedDrive drive("E:", dir.path());
@@ -86,6 +102,8 @@ TEST(LoadLinesTest, MissingFileThrowsNamingTheFile) {
     std::filesystem::create_directory(dir / "Song");
     EXPECT_THROW(platform::LoadLines("E:\\Song"), std::runtime_error);
     EXPECT_THROW(platform::LoadTextLines("E:\\Song"), std::runtime_error);
+    EXPECT_THROW(platform::ForEachLineOfFile("E:\\Song", [](std::string_view) {}),
+                 std::runtime_error);
 }
 
 } // namespace

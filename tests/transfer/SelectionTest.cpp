@@ -94,6 +94,45 @@ TEST_F(SelectionTest, UnreadableRateIsAnErrorAndKeepsTheOldRate) {
     EXPECT_EQ(sel.FSinfo, "44100");
 }
 
+// The rate comes from the last <SEQUENCE> block however long the list, and an error names the
+// line it concerns; the list is read in pieces, so blocks are put across their borders too.
+TEST_F(SelectionTest, RateOfLongListsAndItsErrors) {
+    const std::string pad(platform::kLinePieceBytes - 12, 'x'); // "<SEQUENCE>\r" at the border
+    const std::string seq = "<SEQUENCE>\r\n(Sample_Rate)    S";
+    const struct {
+        const char* label;
+        std::string text;
+        const char* error; // nullptr: the rate is 48000
+    } cases[] = {
+        {"OneBlock", seq + "48000\r\n</SEQUENCE>\r\n", nullptr},
+        {"BlockAtTheBorder", pad + "\r\n" + seq + "48000\r\n</SEQUENCE>\r\n", nullptr},
+        {"LaterBlockWins",
+         seq + "44100\r\n</SEQUENCE>\r\n" + pad + "\n" + seq + "48000\n</SEQUENCE>", nullptr},
+        {"Unclosed", pad + "\r\n" + seq + "48000\r\n",
+         "SONG.ADL, line 4: List index out of bounds (3)"},
+        {"BadRate", "a\r\n" + pad + "\r\n" + seq + "4x000\r\n</SEQUENCE>\r\n",
+         "SONG.ADL, line 4: '4x000' is not a valid integer value"},
+        // The line the rate stands on, not the last "<SEQUENCE>" (which is block content here),
+        // nor a later block's that doesn't reach the rate's slot.
+        {"TagInsideTheBlock", seq + "4x000\r\n<SEQUENCE>\r\n</SEQUENCE>\r\n",
+         "SONG.ADL, line 2: '4x000' is not a valid integer value"},
+        {"ShortLaterBlock", seq + "4x000\r\n</SEQUENCE>\r\n<SEQUENCE>\r\n</SEQUENCE>\r\n",
+         "SONG.ADL, line 2: '4x000' is not a valid integer value"},
+        {"ZeroByteEndsTheList", std::string("\0", 1) + seq + "48000\r\n</SEQUENCE>\r\n",
+         "SONG.ADL: '' is not a valid integer value"},
+    };
+    Song("SONG", "SONG.ADL", 44100);
+    for (const auto& c : cases) {
+        WriteFile(card / "SONG" / "SONG.ADL", c.text);
+        try {
+            EXPECT_EQ(th::ReadSongSampleRate("E:\\SONG\\SONG.ADL"), 48000) << c.label;
+            EXPECT_EQ(c.error, nullptr) << c.label;
+        } catch (const th::TextError& e) {
+            EXPECT_STREQ(e.what(), c.error ? c.error : "") << c.label;
+        }
+    }
+}
+
 TEST_F(SelectionTest, ExportBoxesFollowTheTrackFiles) {
     TempDir pc;
     WriteFile(pc / "tr01.wav", "not even a wav");
