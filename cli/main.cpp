@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "platform/Console.h"
+#include "platform/Platform.h"
 
 #include <cstdio>
 #include <exception>
@@ -40,6 +41,7 @@ const char* kUsage =
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::KeepFreedMemory();
     const std::map<std::string, int (*)(const cli::Args&)> commands = {
         {"tc", cli::CmdTc},         {"drives", cli::CmdDrives}, {"songs", cli::CmdSongs},
         {"import", cli::CmdImport}, {"export", cli::CmdExport}, {"demo-card", cli::CmdDemoCard},

@@ -155,6 +155,11 @@ std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, 
 // read: fewer than `count` at the end of the file or on an error.
 std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std::size_t count);
 
+// Has the memory allocator keep what is freed for the next allocations instead of giving it
+// back to the system at once: a transfer frees the edit list it has read just before it takes
+// its copy buffers, and memory the system hands out afresh costs a fault per page.
+void KeepFreedMemory();
+
 // Called first by a helper thread: the signals that ask the program to stop (Ctrl+C, SIGTERM)
 // are left to the main thread, whose handlers expect them.
 void QuietThread();

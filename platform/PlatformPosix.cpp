@@ -16,6 +16,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -589,6 +592,14 @@ bool StartWriteBack(std::FILE* f) {
     ::sync_file_range(::fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
     return true;
+}
+
+void KeepFreedMemory() {
+#ifdef __GLIBC__
+    // Blocks up to 64 MiB come from the heap, and up to 64 MiB free at its top stay there.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
 }
 
 void QuietThread() {

@@ -459,6 +459,8 @@ bool StartWriteBack(std::FILE* f) {
     return FlushFile(f);
 }
 
+void KeepFreedMemory() {}
+
 void QuietThread() {
     // Console control events come on a thread of their own on Windows.
 }
