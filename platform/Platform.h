@@ -154,6 +154,13 @@ std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, 
 // without a seek where the system allows it (elsewhere the stream is moved). Returns the bytes
 // read: fewer than `count` at the end of the file or on an error.
 std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std::size_t count);
+// Whether ReadFileAt leaves the stream alone, and so may run on several threads at once for
+// one stream.
+#ifdef _WIN32
+inline constexpr bool kPositionalReads = false;
+#else
+inline constexpr bool kPositionalReads = true;
+#endif
 
 // Has the memory allocator keep what is freed for the next allocations instead of giving it
 // back to the system at once: a transfer frees the edit list it has read just before it takes

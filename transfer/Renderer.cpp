@@ -29,6 +29,9 @@ constexpr std::size_t kGatherRoom = kGatherBytes + kGatherBytes / 8;
 constexpr BytePos kKernelCopyBytes = 16 * kCopyBlock;
 // Sources a track keeps open at once; the least recently used one is closed for a new one.
 constexpr std::size_t kOpenSources = 16;
+// The writer reads shareOfReads_ of every kShareSteps short pieces, at most kMostSharedReads.
+constexpr int kShareSteps = 16;
+constexpr int kMostSharedReads = 8;
 
 } // namespace
 
@@ -39,6 +42,9 @@ struct TrackRenderer::Gathered {
         std::size_t at;    // offset in memory; unused for silence
         std::size_t count; // bytes of output
         bool silence;
+        // A piece left for the writer to read: its source and the offset in its audio.
+        WaveReader* source = nullptr;
+        std::uint64_t from = 0;
     };
     std::unique_ptr<unsigned char[]> memory =
         std::make_unique_for_overwrite<unsigned char[]>(kGatherRoom);
@@ -81,6 +87,12 @@ public:
         changed_.notify_all();
     }
 
+    // Whether a write is in progress (so that who hands over the next one would wait).
+    bool Busy() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return busy_;
+    }
+
     // Waits for the write in progress; false when it failed.
     bool Wait() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -114,10 +126,13 @@ private:
         unsigned char* const start = AlignedLike(memory_.get(), outputAt);
         unsigned char* to = start;
         for (const TrackRenderer::Gathered::Piece& piece : from.pieces) {
+            unsigned char* const bytes = from.memory.get() + piece.at;
+            if (piece.source)
+                piece.source->ReadAt(piece.from, bytes, piece.count);
             if (piece.silence)
                 std::memset(to, 0, piece.count);
             else
-                CopyUnaligned(to, from.memory.get() + piece.at, piece.count);
+                CopyUnaligned(to, bytes, piece.count);
             to += piece.count;
         }
         return out.Write(start, static_cast<std::size_t>(to - start));
@@ -191,6 +206,7 @@ bool TrackRenderer::RenderTrack(int n) {
 
 bool TrackRenderer::PrepareTrack(int n) {
     rows_.clear();
+    SettleOutput(); // the writer may still read the last track's sources
     sources_.clear();
     openSources_ = 0;
     const std::int32_t count =
@@ -283,18 +299,20 @@ bool TrackRenderer::OpenOutput(int n) {
 }
 
 bool TrackRenderer::CloseOutput() {
-    // The sources close with the track; the memory stays for the next one.
+    bool ok = true;
+    if (out_) {
+        ok = FlushOutput();
+        ok = SettleOutput() && ok;
+        ok = out_->Close() && ok;
+        if (!ok)
+            Explain(OutBase + ".wav", SystemReason(out_->Error()));
+        out_.reset();
+    }
+    // The sources close with the track, once the writer reads none of them; the memory stays
+    // for the next track.
     for (TrackSource& s : sources_)
         s.reader.reset();
     openSources_ = 0;
-    if (!out_)
-        return true;
-    bool ok = FlushOutput();
-    ok = SettleOutput() && ok;
-    ok = out_->Close() && ok;
-    if (!ok)
-        Explain(OutBase + ".wav", SystemReason(out_->Error()));
-    out_.reset();
     return ok;
 }
 
@@ -304,6 +322,15 @@ bool TrackRenderer::FlushOutput() {
     gathered_ = 0;
     if (bytes == 0)
         return true;
+    // Where the system reads at an offset without moving a file position, the writer also
+    // reads part of the short pieces (those are mostly system overhead, not copying): more of
+    // them while it is the one waiting, fewer while it keeps this thread waiting.
+    if (platform::kPositionalReads) {
+        if (writer_->Busy())
+            shareOfReads_ = std::max(0, shareOfReads_ - 1);
+        else
+            shareOfReads_ = std::min(kMostSharedReads, shareOfReads_ + 1);
+    }
     // The other side is free once its write is done.
     if (!writer_->Wait()) {
         g.Clear();
@@ -342,8 +369,14 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
             const auto address = reinterpret_cast<std::uintptr_t>(g->memory.get()) + g->used;
             const std::size_t place =
                 g->used + ((source->DataStart() + at - address) & (kLineBytes - 1));
-            source->ReadAt(at, g->memory.get() + place, part);
-            g->pieces.push_back({place, part, false});
+            // Every piece's turn comes round in kShareSteps; the writer reads shareOfReads_ of
+            // them.
+            if (part < kCopyBlock && static_cast<int>(++pieceTurn_ % kShareSteps) < shareOfReads_) {
+                g->pieces.push_back({place, part, false, source, at});
+            } else {
+                source->ReadAt(at, g->memory.get() + place, part);
+                g->pieces.push_back({place, part, false});
+            }
             g->used = place + part;
         }
         gathered_ += part;
@@ -401,7 +434,8 @@ WaveReader* TrackRenderer::Source(std::int32_t source) {
     if (!reader)
         return nullptr;
     if (openSources_ == kOpenSources) {
-        // Closes the least recently used open source.
+        // Closes the least recently used open source, once the writer reads none.
+        SettleOutput();
         TrackSource* oldest = nullptr;
         for (TrackSource& other : sources_)
             if (other.reader && (!oldest || other.lastUse < oldest->lastUse))

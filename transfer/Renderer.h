@@ -121,6 +121,9 @@ private:
     int gatherSide_ = 0;
     std::size_t gathered_ = 0;
     std::uint64_t handedOver_ = 0; // audio bytes handed to the output so far
+    // Of every few short pieces, how many the writer reads itself (see FlushOutput).
+    int shareOfReads_ = 0;
+    unsigned pieceTurn_ = 0;
     std::unique_ptr<BackgroundWriter> writer_;
     // Bytes produced since the progress bar last moved.
     std::uint32_t unreported_ = 0;

@@ -239,8 +239,10 @@ std::size_t WaveReader::ReadAt(std::uint64_t at, void* buffer, std::size_t count
     if (at < available_) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(count, available_ - at));
         got = platform::ReadFileAt(file_, dataStart_ + at, out, want);
-        // Where the system has no positional read the stream has moved.
-        filePos_ = kUnknownPos;
+        // Where the system has no positional read the stream has moved. Elsewhere nothing of
+        // the reader changes, so that reads at offsets may run on several threads at once.
+        if (!platform::kPositionalReads)
+            filePos_ = kUnknownPos;
     }
     std::memset(out + got, 0, count - got);
     return got;

@@ -84,7 +84,8 @@ public:
     std::size_t Read(void* buffer, std::size_t count);
     // Fills `count` bytes from offset `at` of the data chunk in one read, without a seek where
     // the system allows it; the position is left alone. Bytes past the data chunk or the file
-    // are zero. Returns the number of bytes that came from the file.
+    // are zero. Returns the number of bytes that came from the file. Where the system allows it
+    // (platform::kPositionalReads), several threads may call it at once.
     std::size_t ReadAt(std::uint64_t at, void* buffer, std::size_t count);
 
 private:
