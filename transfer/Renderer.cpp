@@ -153,7 +153,10 @@ private:
 TrackRenderer::TrackRenderer(TransferUi& ui, const Selection& sel, const SongEventTable& table)
     : ui_(ui), sel_(sel), table_(table) {}
 
-TrackRenderer::~TrackRenderer() = default;
+TrackRenderer::~TrackRenderer() {
+    // A write still under way may read from the sources: it ends before they close.
+    SettleOutput();
+}
 
 BytePos TrackRenderer::TimecodeToBytes(const std::string& text) {
     return SamplesToBytes(TTC2W().TcToSamples(text));
@@ -293,6 +296,7 @@ bool TrackRenderer::OpenOutput(int n) {
     if (!writer_)
         writer_ = std::make_unique<BackgroundWriter>();
     gather_[gatherSide_]->Clear();
+    shareOfReads_ = kMostSharedReads / 2; // a start; each write moves it
     gathered_ = 0;
     handedOver_ = 0;
     return true;
@@ -434,8 +438,16 @@ WaveReader* TrackRenderer::Source(std::int32_t source) {
     if (!reader)
         return nullptr;
     if (openSources_ == kOpenSources) {
-        // Closes the least recently used open source, once the writer reads none.
+        // Closes the least recently used open source, once nothing gathered or being written
+        // is still to be read from it.
         SettleOutput();
+        for (Gathered::Piece& piece : gather_[gatherSide_]->pieces) {
+            if (piece.source) {
+                piece.source->ReadAt(piece.from, gather_[gatherSide_]->memory.get() + piece.at,
+                                     piece.count);
+                piece.source = nullptr;
+            }
+        }
         TrackSource* oldest = nullptr;
         for (TrackSource& other : sources_)
             if (other.reader && (!oldest || other.lastUse < oldest->lastUse))
