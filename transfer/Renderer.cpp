@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -75,8 +76,17 @@ public:
     // Starts writing `from` to `out`, whose next byte stands at file offset `outputAt`; both
     // stay untouched by the caller until Wait returns.
     void Start(WaveWriter& out, std::uint64_t outputAt, const TrackRenderer::Gathered& from) {
-        if (!thread_.joinable())
-            thread_ = std::thread([this] { Run(); });
+        if (!thread_.joinable() && !alone_) {
+            try {
+                thread_ = std::thread([this] { Run(); });
+            } catch (const std::system_error&) {
+                alone_ = true; // no thread to be had: the caller's thread writes
+            }
+        }
+        if (alone_) {
+            ok_ = Write(out, outputAt, from);
+            return;
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             out_ = &out;
@@ -121,8 +131,6 @@ private:
     }
 
     bool Write(WaveWriter& out, std::uint64_t outputAt, const TrackRenderer::Gathered& from) {
-        if (!memory_)
-            memory_ = std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
         unsigned char* const start = AlignedLike(memory_.get(), outputAt);
         unsigned char* to = start;
         for (const TrackRenderer::Gathered::Piece& piece : from.pieces) {
@@ -141,7 +149,10 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread thread_;
-    std::unique_ptr<unsigned char[]> memory_;
+    // Taken by the caller's thread, so that the writer's own can't fail for memory.
+    std::unique_ptr<unsigned char[]> memory_ =
+        std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    bool alone_ = false;
     WaveWriter* out_ = nullptr;
     std::uint64_t outputAt_ = 0;
     const TrackRenderer::Gathered* from_ = nullptr;
