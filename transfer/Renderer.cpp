@@ -19,12 +19,8 @@ namespace th {
 namespace {
 // Output is gathered into writes of this size.
 constexpr std::size_t kGatherBytes = 16 * kCopyBlock;
-// Source bytes are read into the gathering memory where they stand within a cache line as in
-// their file, so that the system's copy runs at full speed; the gaps this leaves take at most
-// this much per piece.
-constexpr std::size_t kLineBytes = 64;
-// Room for the gathered bytes and the gaps between them.
-constexpr std::size_t kGatherRoom = kGatherBytes + kGatherBytes / 8;
+// Source bytes are read in pieces of at most this size.
+constexpr std::size_t kStageBytes = 4 * kCopyBlock;
 // Long stretches whose source and output offsets are aligned alike are copied inside the
 // kernel, with no copy through memory at all.
 constexpr BytePos kKernelCopyBytes = 16 * kCopyBlock;
@@ -34,33 +30,52 @@ constexpr std::size_t kOpenSources = 16;
 constexpr int kShareSteps = 16;
 constexpr int kMostSharedReads = 8;
 
+// Memory to read source bytes into, aligned like the source (see AlignedLike).
+std::unique_ptr<unsigned char[]> StageMemory() {
+    return std::make_unique_for_overwrite<unsigned char[]>(kStageBytes + kPageBytes);
+}
+
+// Reads `count` bytes of `source` from `at` to `to`: into `stage` first, aligned like the
+// source, so that the system copies at full speed, then moved into place by the CPU.
+void ReadShifted(WaveReader& source, std::uint64_t at, unsigned char* to, std::size_t count,
+                 unsigned char* stage) {
+    while (count > 0) {
+        const std::size_t part = std::min(count, kStageBytes);
+        unsigned char* in = AlignedLike(stage, source.DataStart() + at);
+        source.ReadAt(at, in, part);
+        CopyUnaligned(to, in, part);
+        to += part;
+        at += part;
+        count -= part;
+    }
+}
+
 } // namespace
 
-// What one output write holds, as it was gathered: pieces of source bytes, each aligned like its
-// source in `memory`, and runs of silence, in output order.
+// What one output write holds: the bytes in place, aligned like the output, but for the pieces
+// left for the writer to read.
 struct TrackRenderer::Gathered {
     struct Piece {
-        std::size_t at;    // offset in memory; unused for silence
-        std::size_t count; // bytes of output
-        bool silence;
-        // A piece left for the writer to read: its source and the offset in its audio.
-        WaveReader* source = nullptr;
-        std::uint64_t from = 0;
+        std::size_t at; // offset from start
+        std::size_t count;
+        WaveReader* source;
+        std::uint64_t from; // offset in the source's audio
     };
     std::unique_ptr<unsigned char[]> memory =
-        std::make_unique_for_overwrite<unsigned char[]>(kGatherRoom);
-    std::size_t used = 0; // bytes of memory taken, gaps included
+        std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    unsigned char* start = nullptr; // inside memory, aligned like the output
+    std::size_t bytes = 0;
     std::vector<Piece> pieces;
 
     void Clear() {
-        used = 0;
+        bytes = 0;
         pieces.clear();
     }
 };
 
-// Puts gathered pieces together and writes them, on a thread of its own: while it moves the
-// pieces into place (aligned like the output) and writes them, the renderer reads the next
-// ones.
+// Writes gathered output on a thread of its own, so that reading the sources into the next
+// buffer and writing the last one to the disk go on at once; it first reads the pieces left to
+// it.
 class BackgroundWriter {
 public:
     ~BackgroundWriter() {
@@ -73,9 +88,8 @@ public:
             thread_.join();
     }
 
-    // Starts writing `from` to `out`, whose next byte stands at file offset `outputAt`; both
-    // stay untouched by the caller until Wait returns.
-    void Start(WaveWriter& out, std::uint64_t outputAt, const TrackRenderer::Gathered& from) {
+    // Starts writing `from` to `out`; both stay untouched by the caller until Wait returns.
+    void Start(WaveWriter& out, TrackRenderer::Gathered& from) {
         if (!thread_.joinable() && !alone_) {
             try {
                 thread_ = std::thread([this] { Run(); });
@@ -84,13 +98,12 @@ public:
             }
         }
         if (alone_) {
-            ok_ = Write(out, outputAt, from);
+            ok_ = Write(out, from);
             return;
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             out_ = &out;
-            outputAt_ = outputAt;
             from_ = &from;
             busy_ = true;
         }
@@ -119,10 +132,9 @@ private:
             if (!busy_)
                 return;
             WaveWriter& out = *out_;
-            const TrackRenderer::Gathered& from = *from_;
-            const std::uint64_t outputAt = outputAt_;
+            TrackRenderer::Gathered& from = *from_;
             lock.unlock();
-            const bool ok = Write(out, outputAt, from);
+            const bool ok = Write(out, from);
             lock.lock();
             ok_ = ok;
             busy_ = false;
@@ -130,32 +142,22 @@ private:
         }
     }
 
-    bool Write(WaveWriter& out, std::uint64_t outputAt, const TrackRenderer::Gathered& from) {
-        unsigned char* const start = AlignedLike(memory_.get(), outputAt);
-        unsigned char* to = start;
-        for (const TrackRenderer::Gathered::Piece& piece : from.pieces) {
-            unsigned char* const bytes = from.memory.get() + piece.at;
-            if (piece.source)
-                piece.source->ReadAt(piece.from, bytes, piece.count);
-            if (piece.silence)
-                std::memset(to, 0, piece.count);
-            else
-                CopyUnaligned(to, bytes, piece.count);
-            to += piece.count;
-        }
-        return out.Write(start, static_cast<std::size_t>(to - start));
+    bool Write(WaveWriter& out, TrackRenderer::Gathered& from) {
+        for (const TrackRenderer::Gathered::Piece& piece : from.pieces)
+            ReadShifted(*piece.source, piece.from, from.start + piece.at, piece.count,
+                        stage_.get());
+        from.pieces.clear();
+        return out.Write(from.start, from.bytes);
     }
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread thread_;
     // Taken by the caller's thread, so that the writer's own can't fail for memory.
-    std::unique_ptr<unsigned char[]> memory_ =
-        std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
+    std::unique_ptr<unsigned char[]> stage_ = StageMemory();
     bool alone_ = false;
     WaveWriter* out_ = nullptr;
-    std::uint64_t outputAt_ = 0;
-    const TrackRenderer::Gathered* from_ = nullptr;
+    TrackRenderer::Gathered* from_ = nullptr;
     bool busy_ = false;
     bool ok_ = true;
     bool stop_ = false;
@@ -333,9 +335,8 @@ bool TrackRenderer::CloseOutput() {
 
 bool TrackRenderer::FlushOutput() {
     Gathered& g = *gather_[gatherSide_];
-    const std::size_t bytes = gathered_;
     gathered_ = 0;
-    if (bytes == 0)
+    if (g.bytes == 0)
         return true;
     // Where the system reads at an offset without moving a file position, the writer also
     // reads part of the short pieces (those are mostly system overhead, not copying): more of
@@ -351,8 +352,8 @@ bool TrackRenderer::FlushOutput() {
         g.Clear();
         return false;
     }
-    writer_->Start(*out_, kWrittenHeaderBytes + handedOver_, g);
-    handedOver_ += bytes;
+    handedOver_ += g.bytes;
+    writer_->Start(*out_, g);
     gatherSide_ ^= 1;
     gather_[gatherSide_]->Clear();
     return true;
@@ -366,34 +367,24 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
     while (count > 0) {
         if (gathered_ == kGatherBytes && !FlushOutput())
             return false;
-        Gathered* g = gather_[gatherSide_].get();
-        std::size_t part = std::min(count, kGatherBytes - gathered_);
+        Gathered& g = *gather_[gatherSide_];
+        if (g.bytes == 0)
+            g.start = AlignedLike(g.memory.get(), kWrittenHeaderBytes + handedOver_);
+        const std::size_t part = std::min(count, kGatherBytes - gathered_);
+        unsigned char* to = g.start + g.bytes;
         if (!source) {
-            if (!g->pieces.empty() && g->pieces.back().silence)
-                g->pieces.back().count += part;
-            else
-                g->pieces.push_back({0, part, true});
+            std::memset(to, 0, part);
+        } else if (part < kCopyBlock &&
+                   static_cast<int>(++pieceTurn_ % kShareSteps) < shareOfReads_) {
+            // Every short piece's turn comes round in kShareSteps; the writer reads
+            // shareOfReads_ of them.
+            g.pieces.push_back({g.bytes, part, source, at});
         } else {
-            if (g->used + kLineBytes + part > kGatherRoom) {
-                if (!FlushOutput())
-                    return false;
-                g = gather_[gatherSide_].get();
-                part = std::min(count, kGatherBytes);
-            }
-            // Where the bytes stand within a cache line as in their file.
-            const auto address = reinterpret_cast<std::uintptr_t>(g->memory.get()) + g->used;
-            const std::size_t place =
-                g->used + ((source->DataStart() + at - address) & (kLineBytes - 1));
-            // Every piece's turn comes round in kShareSteps; the writer reads shareOfReads_ of
-            // them.
-            if (part < kCopyBlock && static_cast<int>(++pieceTurn_ % kShareSteps) < shareOfReads_) {
-                g->pieces.push_back({place, part, false, source, at});
-            } else {
-                source->ReadAt(at, g->memory.get() + place, part);
-                g->pieces.push_back({place, part, false});
-            }
-            g->used = place + part;
+            if (!stageMemory_)
+                stageMemory_ = StageMemory();
+            ReadShifted(*source, at, to, part, stageMemory_.get());
         }
+        g.bytes += part;
         gathered_ += part;
         at += part;
         count -= part;
@@ -452,13 +443,13 @@ WaveReader* TrackRenderer::Source(std::int32_t source) {
         // Closes the least recently used open source, once nothing gathered or being written
         // is still to be read from it.
         SettleOutput();
-        for (Gathered::Piece& piece : gather_[gatherSide_]->pieces) {
-            if (piece.source) {
-                piece.source->ReadAt(piece.from, gather_[gatherSide_]->memory.get() + piece.at,
-                                     piece.count);
-                piece.source = nullptr;
-            }
-        }
+        Gathered& g = *gather_[gatherSide_];
+        if (!stageMemory_)
+            stageMemory_ = StageMemory();
+        for (const Gathered::Piece& piece : g.pieces)
+            ReadShifted(*piece.source, piece.from, g.start + piece.at, piece.count,
+                        stageMemory_.get());
+        g.pieces.clear();
         TrackSource* oldest = nullptr;
         for (TrackSource& other : sources_)
             if (other.reader && (!oldest || other.lastUse < oldest->lastUse))

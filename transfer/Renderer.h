@@ -118,6 +118,7 @@ private:
     // large writes, which writer_ makes on a thread of its own from one side of gather_ while
     // the other side is filled.
     std::unique_ptr<Gathered> gather_[2];
+    std::unique_ptr<unsigned char[]> stageMemory_; // where this thread reads source bytes
     int gatherSide_ = 0;
     std::size_t gathered_ = 0;
     std::uint64_t handedOver_ = 0; // audio bytes handed to the output so far
