@@ -136,6 +136,12 @@ cmd_test() {
     build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTRACKHAUL_SANITIZE=ON -DTRACKHAUL_BUILD_APP=OFF
     (cd "$ROOT/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --output-on-failure -j"$JOBS" -L core)
+    echo "--- the threaded transfers under ThreadSanitizer ---"
+    cmake -S "$ROOT" -B "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTRACKHAUL_SANITIZE_THREAD=ON -DTRACKHAUL_BUILD_APP=OFF >/dev/null
+    cmake --build "$ROOT/build-tsan" -j"$JOBS" --target test_transfer test_cli trackhaul-cli
+    (cd "$ROOT/build-tsan" && TSAN_OPTIONS=halt_on_error=1 \
+        ctest --output-on-failure -j"$JOBS" -R "Render|Import|Fault|RoundTrip|Cli")
     echo "--- the Debian package ---"
     cmd_package
     bash "$ROOT/tests/install/package_test.sh" "$ROOT"/dist/trackhaul_*.deb
