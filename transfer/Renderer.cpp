@@ -309,7 +309,8 @@ bool TrackRenderer::OpenOutput(int n) {
     if (!writer_)
         writer_ = std::make_unique<BackgroundWriter>();
     gather_[gatherSide_]->Clear();
-    shareOfReads_ = kMostSharedReads / 2; // a start; each write moves it
+    // A start, which each write moves; none where two threads can't read one file at once.
+    shareOfReads_ = platform::kPositionalReads ? kMostSharedReads / 2 : 0;
     gathered_ = 0;
     handedOver_ = 0;
     return true;
@@ -374,7 +375,7 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
         unsigned char* to = g.start + g.bytes;
         if (!source) {
             std::memset(to, 0, part);
-        } else if (part < kCopyBlock &&
+        } else if (platform::kPositionalReads && part < kCopyBlock &&
                    static_cast<int>(++pieceTurn_ % kShareSteps) < shareOfReads_) {
             // Every short piece's turn comes round in kShareSteps; the writer reads
             // shareOfReads_ of them.
