@@ -275,9 +275,12 @@ bool TrackRenderer::PrepareTrack(int n) {
     for (std::size_t k = 0; k < rows_.size(); ++k)
         if (rows_[k].start < rows_[k].end && rows_[k].start < TrackEnd)
             byStart_.push_back(k);
-    std::stable_sort(byStart_.begin(), byStart_.end(), [this](std::size_t a, std::size_t b) {
+    // Lists mostly come in time order already: then there is nothing to sort.
+    const auto earlier = [this](std::size_t a, std::size_t b) {
         return rows_[a].start < rows_[b].start;
-    });
+    };
+    if (!std::is_sorted(byStart_.begin(), byStart_.end(), earlier))
+        std::stable_sort(byStart_.begin(), byStart_.end(), earlier);
 
     ui_.SetMax(TrackEnd);
     ui_.SetPosition(TrackStart);
