@@ -314,7 +314,6 @@ bool TrackRenderer::OpenOutput(int n) {
     gather_[gatherSide_]->Clear();
     // A start, which each write moves; none where two threads can't read one file at once.
     shareOfReads_ = platform::kPositionalReads ? kMostSharedReads / 2 : 0;
-    gathered_ = 0;
     handedOver_ = 0;
     return true;
 }
@@ -339,7 +338,6 @@ bool TrackRenderer::CloseOutput() {
 
 bool TrackRenderer::FlushOutput() {
     Gathered& g = *gather_[gatherSide_];
-    gathered_ = 0;
     if (g.bytes == 0)
         return true;
     // Where the system reads at an offset without moving a file position, the writer also
@@ -369,12 +367,12 @@ bool TrackRenderer::SettleOutput() {
 
 bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t count) {
     while (count > 0) {
-        if (gathered_ == kGatherBytes && !FlushOutput())
+        if (gather_[gatherSide_]->bytes == kGatherBytes && !FlushOutput())
             return false;
         Gathered& g = *gather_[gatherSide_];
         if (g.bytes == 0)
             g.start = AlignedLike(g.memory.get(), kWrittenHeaderBytes + handedOver_);
-        const std::size_t part = std::min(count, kGatherBytes - gathered_);
+        const std::size_t part = std::min(count, kGatherBytes - g.bytes);
         unsigned char* to = g.start + g.bytes;
         if (!source) {
             std::memset(to, 0, part);
@@ -389,7 +387,6 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
             ReadShifted(*source, at, to, part, stageMemory_.get());
         }
         g.bytes += part;
-        gathered_ += part;
         at += part;
         count -= part;
     }
@@ -473,7 +470,7 @@ bool TrackRenderer::CopyRange() {
         return false;
     const std::uint64_t at = std::uint64_t{r.src} + (Pos - r.start);
     const BytePos count = End - Pos;
-    const std::uint64_t outputAt = kWrittenHeaderBytes + handedOver_ + gathered_;
+    const std::uint64_t outputAt = kWrittenHeaderBytes + handedOver_ + gather_[gatherSide_]->bytes;
     if (count >= kKernelCopyBytes && AlignedAlike(source->DataStart() + at, outputAt)) {
         if (!FlushOutput() || !SettleOutput())
             return false;
@@ -578,7 +575,6 @@ bool TrackRenderer::Fail() {
     Explain(OutBase + ".wav", error == 0 && ui_.Cancelled() ? std::string(kReasonCancelled)
                                                             : SystemReason(error ? error : EIO));
     // The file goes: what is still gathered need not be written.
-    gathered_ = 0;
     if (gather_[gatherSide_])
         gather_[gatherSide_]->Clear();
     CloseOutput();

@@ -114,13 +114,11 @@ private:
     std::vector<std::size_t> active_;    // heap of admitted rows_, latest-listed on top
     std::vector<std::int32_t> rowIndex_; // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
-    // Source bytes and silences are gathered (gathered_ bytes so far) and reach the file in
-    // large writes, which writer_ makes on a thread of its own from one side of gather_ while
-    // the other side is filled.
+    // Source bytes and silences are gathered and reach the file in large writes, which writer_
+    // makes on a thread of its own from one side of gather_ while the other side is filled.
     std::unique_ptr<Gathered> gather_[2];
     std::unique_ptr<unsigned char[]> stageMemory_; // where this thread reads source bytes
     int gatherSide_ = 0;
-    std::size_t gathered_ = 0;
     std::uint64_t handedOver_ = 0; // audio bytes handed to the output so far
     // Of every few short pieces, how many the writer reads itself (see FlushOutput).
     int shareOfReads_ = 0;
