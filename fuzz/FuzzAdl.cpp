@@ -42,9 +42,11 @@ template <class LineList> std::string Reading(const LineList& lines, th::SongEve
     std::string all = std::to_string(table.EventCount);
     for (int r = 1; r <= table.EventCount; ++r) {
         const th::SongEvent& e = table.Row(r);
-        for (const std::string* field : {&e.EntryTag, &e.EditKind, &e.SourceType, &e.SourceFile,
-                                         &e.SourceIn, &e.DestIn, &e.DestOut, &e.Remainder})
-            all += "|" + *field;
+        for (const std::string_view field :
+             {std::string_view(e.EntryTag), std::string_view(e.EditKind),
+              std::string_view(e.SourceType), std::string_view(e.SourceFile), e.SourceIn.view(),
+              e.DestIn.view(), e.DestOut.view(), std::string_view(e.Remainder)})
+            (all += "|") += field;
         all += "|" + std::to_string(e.EntryNo) + "|" + std::to_string(e.SourceChannel) + "|" +
                std::to_string(e.DestChannel) + "\n";
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace th {
 
@@ -285,11 +286,15 @@ EventFields EventFieldsOf(std::string_view line) {
 }
 
 // Field k (0..9) without blanks; the file name (field 4) also without quotes.
-void AssignField(std::string& to, std::string_view field, std::size_t k) {
+template <class Text> void AssignField(Text& to, std::string_view field, std::size_t k) {
     const auto removed = [k](char c) { return c == ' ' || (k == 4 && c == '"'); };
-    to.assign(field);
-    if (std::any_of(field.begin(), field.end(), removed))
-        to.erase(std::remove_if(to.begin(), to.end(), removed), to.end());
+    if (std::none_of(field.begin(), field.end(), removed)) {
+        to.assign(field);
+        return;
+    }
+    std::string kept;
+    std::remove_copy_if(field.begin(), field.end(), std::back_inserter(kept), removed);
+    to.assign(kept);
 }
 
 int IntField(std::string_view field, std::size_t k) {

@@ -1,10 +1,64 @@
 #pragma once
 // The events of one song's edit list in memory, one row per event line, in file order.
+#include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace th {
+
+// The text of a timecode field: a byte string of any length, like the other text fields, but
+// kept in place up to 23 bytes. A timecode is 16 bytes, one more than a std::string keeps in
+// place, so a list of 9998 events would otherwise cost 30,000 allocations as it is read (and
+// as many frees), a good part of the time before an import's copy can start.
+class TimecodeText {
+public:
+    TimecodeText() noexcept { local_[0] = '\0'; }
+    TimecodeText(std::string_view text) : TimecodeText() { assign(text); }
+    TimecodeText(const char* text) : TimecodeText(std::string_view(text)) {}
+    TimecodeText(const std::string& text) : TimecodeText(std::string_view(text)) {}
+    TimecodeText(const TimecodeText& other) : TimecodeText() { assign(other.view()); }
+    TimecodeText(TimecodeText&& other) noexcept;
+    TimecodeText& operator=(const TimecodeText& other);
+    TimecodeText& operator=(TimecodeText&& other) noexcept;
+    TimecodeText& operator=(std::string_view text) {
+        assign(text);
+        return *this;
+    }
+    TimecodeText& operator=(const char* text) { return *this = std::string_view(text); }
+    TimecodeText& operator=(const std::string& text) { return *this = std::string_view(text); }
+    ~TimecodeText() { Release(); }
+
+    void assign(std::string_view text);
+    void clear() noexcept;
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    // The bytes, followed by a zero byte.
+    const char* data() const noexcept { return IsLocal() ? local_ : heap_; }
+    std::string_view view() const noexcept { return {data(), size_}; }
+    operator std::string_view() const noexcept { return view(); }
+    std::string str() const { return std::string(view()); }
+
+    friend bool operator==(const TimecodeText& a, std::string_view b) noexcept {
+        return a.view() == b;
+    }
+
+private:
+    static constexpr std::size_t kLocal = 23; // bytes kept in place, a zero byte after them
+
+    bool IsLocal() const noexcept { return size_ <= kLocal; }
+    void Release() noexcept;
+
+    std::size_t size_ = 0;
+    union {
+        char local_[kLocal + 1];
+        char* heap_; // size_ + 1 bytes
+    };
+};
+
+std::ostream& operator<<(std::ostream& out, const TimecodeText& text);
 
 struct SongEvent {
     std::string EntryTag;           // "(Entry)"
@@ -14,9 +68,9 @@ struct SongEvent {
     std::string SourceFile;         // bare file name in the song folder, quotes removed
     std::int32_t SourceChannel = 0; // 1 in a silence row
     std::int32_t DestChannel = 0;   // the track, 1 to 8
-    std::string SourceIn;           // timecode text: where the audio starts in the source
-    std::string DestIn;             // timecode text: where the event starts on the track
-    std::string DestOut;            // timecode text: first position after the event
+    TimecodeText SourceIn;          // where the audio starts in the source
+    TimecodeText DestIn;            // where the event starts on the track
+    TimecodeText DestOut;           // first position after the event
     std::string Remainder;          // the rest of the line after the tenth field
 
     bool IsSilence() const { return EditKind == "(Silence)"; }

@@ -37,13 +37,13 @@ bool IsNominal(int tcFormat) {
 
 // Character `pos` of the text, or 0 past its end: a short text reads as if padded with
 // non-digits.
-char CharAt(const std::string& text, std::size_t pos) {
+char CharAt(std::string_view text, std::size_t pos) {
     return pos < text.size() ? text[pos] : '\0';
 }
 
 // Decimal number starting at `pos`: leading blanks skipped, digits up to the first
 // non-digit, wrapping modulo 2^32 (callers keep 8 or 16 bits of it).
-std::uint32_t ReadNumber(const std::string& text, std::size_t pos) {
+std::uint32_t ReadNumber(std::string_view text, std::size_t pos) {
     while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r')))
         ++pos;
     std::uint32_t value = 0;
@@ -91,7 +91,7 @@ std::uint32_t TTC2W::RealToNominal(std::uint32_t x) {
     return x % 1001u + (x / 1001u) * 1000u;
 }
 
-ParsedTc TTC2W::ParseTc(const std::string& text) {
+ParsedTc TTC2W::ParseTc(std::string_view text) {
     ParsedTc parsed;
     const char frameSep = CharAt(text, 8);
     const bool drop = frameSep == ',' || frameSep == ';';
@@ -197,7 +197,7 @@ TcFields TTC2W::SamplesToFields(SampleCount samples, int tcFormat, int freqIndex
     return out;
 }
 
-SampleCount TTC2W::TcToSamples(const std::string& text) const {
+SampleCount TTC2W::TcToSamples(std::string_view text) const {
     ParsedTc parsed = ParseTc(text);
     if (IsNominal(parsed.tcFormat))
         parsed.fields.subSamples =

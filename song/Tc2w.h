@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace th {
 
@@ -49,7 +50,7 @@ struct ParsedTc {
 class TTC2W {
 public:
     // Sample position of a timecode text (never fails; see ParseTc for odd texts).
-    SampleCount TcToSamples(const std::string& text) const;
+    SampleCount TcToSamples(std::string_view text) const;
     // Timecode text of a sample position; empty for an unsupported frequency or code.
     // frameRateCode: 24, 25, 29 (29.97) or 30; dropFrame matters for 29 and 30 only.
     std::string SamplesToTc(SampleCount samples, int frequency, int frameRateCode,
@@ -57,7 +58,7 @@ public:
 
     static std::uint32_t NominalToReal(std::uint32_t x);
     static std::uint32_t RealToNominal(std::uint32_t x);
-    static ParsedTc ParseTc(const std::string& text);
+    static ParsedTc ParseTc(std::string_view text);
     static SampleCount FieldsToSamples(const TcFields& fields, int tcFormat, int freqIndex);
     // Fields of a position; hours are returned unreduced in `hours` (printed modulo 100).
     static TcFields SamplesToFields(SampleCount samples, int tcFormat, int freqIndex,

@@ -171,7 +171,7 @@ TrackRenderer::~TrackRenderer() {
     SettleOutput();
 }
 
-BytePos TrackRenderer::TimecodeToBytes(const std::string& text) {
+BytePos TrackRenderer::TimecodeToBytes(std::string_view text) {
     return SamplesToBytes(TTC2W().TcToSamples(text));
 }
 

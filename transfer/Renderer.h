@@ -42,7 +42,7 @@ public:
     bool CopyRange();
     // Writes `count` zero bytes in bounded blocks.
     bool WriteSilence(BytePos count);
-    static BytePos TimecodeToBytes(const std::string& text);
+    static BytePos TimecodeToBytes(std::string_view text);
 
     // The searches over the rows of the current track. Pos only moves forward.
     // CurRow := the row listed last among those covering Pos (0 when none); End := its end.

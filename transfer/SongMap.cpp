@@ -13,7 +13,7 @@ namespace th {
 
 namespace {
 
-BytePos Bytes(const std::string& timecode) {
+BytePos Bytes(std::string_view timecode) {
     return SamplesToBytes(TTC2W().TcToSamples(timecode));
 }
 
@@ -136,13 +136,13 @@ SongMap BuildSongMap(const SongEventTable& table, const std::string& song,
         m.row = r;
         m.entryNo = e.EntryNo;
         m.silence = e.IsSilence();
-        m.destInTc = e.DestIn;
-        m.destOutTc = e.DestOut;
+        m.destInTc = e.DestIn.str();
+        m.destOutTc = e.DestOut.str();
         const Span s{Bytes(e.DestIn), Bytes(e.DestOut), m.silence ? 0u : Bytes(e.SourceIn),
                      m.silence};
         if (!m.silence) {
             m.sourceFile = e.SourceFile;
-            m.sourceInTc = e.SourceIn;
+            m.sourceInTc = e.SourceIn.str();
         }
         m.destIn = s.start / 2;
         m.destOut = s.end / 2;

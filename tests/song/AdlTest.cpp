@@ -45,8 +45,8 @@ std::string Join(const Lines& lines) {
 std::string Describe(const SongEvent& e) {
     return e.EntryTag + "|" + std::to_string(e.EntryNo) + "|" + e.EditKind + "|" + e.SourceType +
            "|" + e.SourceFile + "|" + std::to_string(e.SourceChannel) + "|" +
-           std::to_string(e.DestChannel) + "|" + e.SourceIn + "|" + e.DestIn + "|" + e.DestOut +
-           "|" + e.Remainder;
+           std::to_string(e.DestChannel) + "|" + e.SourceIn.str() + "|" + e.DestIn.str() + "|" +
+           e.DestOut.str() + "|" + e.Remainder;
 }
 
 std::string CutLine(int no, const std::string& file, int track) {

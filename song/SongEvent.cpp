@@ -1,0 +1,76 @@
+#include "song/SongEvent.h"
+
+#include <cstring>
+#include <ostream>
+
+namespace th {
+
+TimecodeText::TimecodeText(TimecodeText&& other) noexcept : size_(other.size_) {
+    if (other.IsLocal()) {
+        std::memcpy(local_, other.local_, sizeof local_);
+    } else {
+        heap_ = other.heap_;
+        other.size_ = 0;
+        other.local_[0] = '\0';
+    }
+}
+
+TimecodeText& TimecodeText::operator=(const TimecodeText& other) {
+    if (this != &other)
+        assign(other.view());
+    return *this;
+}
+
+TimecodeText& TimecodeText::operator=(TimecodeText&& other) noexcept {
+    if (this == &other)
+        return *this;
+    Release();
+    size_ = other.size_;
+    if (other.IsLocal()) {
+        std::memcpy(local_, other.local_, sizeof local_);
+    } else {
+        heap_ = other.heap_;
+        other.size_ = 0;
+        other.local_[0] = '\0';
+    }
+    return *this;
+}
+
+void TimecodeText::assign(std::string_view text) {
+    if (text.size() <= kLocal) {
+        // Copied before the old heap text is released: `text` may point into it.
+        char local[kLocal + 1];
+        std::memcpy(local, text.data(), text.size());
+        Release();
+        std::memcpy(local_, local, text.size());
+        local_[text.size()] = '\0';
+        size_ = text.size();
+        return;
+    }
+    char* heap = new char[text.size() + 1];
+    std::memcpy(heap, text.data(), text.size());
+    heap[text.size()] = '\0';
+    Release();
+    heap_ = heap;
+    size_ = text.size();
+}
+
+void TimecodeText::clear() noexcept {
+    Release();
+    size_ = 0;
+    local_[0] = '\0';
+}
+
+void TimecodeText::Release() noexcept {
+    if (!IsLocal()) {
+        delete[] heap_;
+        size_ = 0;
+        local_[0] = '\0';
+    }
+}
+
+std::ostream& operator<<(std::ostream& out, const TimecodeText& text) {
+    return out << text.view();
+}
+
+} // namespace th

@@ -1,0 +1,65 @@
+#include "song/SongEvent.h"
+
+#include "song/Adl.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+namespace th {
+namespace {
+
+// Texts on both sides of the length kept in place: the empty text, a timecode, the longest
+// kept in place, one byte more, and a long damaged field.
+const std::string kTexts[] = {"", "00|00|54.09|1428", std::string(23, 'a'), std::string(24, 'b'),
+                              std::string(300, 'c') + "\t\"x\""};
+
+TEST(TimecodeText, KeepsEveryTextWholeThroughCopiesMovesAndReassignments) {
+    for (const std::string& first : kTexts) {
+        for (const std::string& second : kTexts) {
+            SCOPED_TRACE(first.size());
+            SCOPED_TRACE(second.size());
+            TimecodeText a(first);
+            EXPECT_EQ(a, first);
+            EXPECT_EQ(a.data()[a.size()], '\0');
+
+            TimecodeText copy(a);
+            a = second;
+            EXPECT_EQ(copy, first);
+            EXPECT_EQ(a, second);
+
+            TimecodeText moved(std::move(copy));
+            EXPECT_EQ(moved, first);
+            copy = "z"; // a moved-from text takes a new one
+            EXPECT_EQ(copy, "z");
+
+            moved = std::move(a);
+            EXPECT_EQ(moved, second);
+            moved = moved;
+            EXPECT_EQ(moved, second);
+            // A text assigned from a part of itself: the part is taken before the old text goes.
+            moved.assign(moved.view().substr(moved.size() / 2));
+            EXPECT_EQ(moved, second.substr(second.size() / 2));
+            moved.clear();
+            EXPECT_TRUE(moved.empty());
+            EXPECT_EQ(moved, "");
+        }
+    }
+}
+
+TEST(TimecodeText, AnEventListKeepsLongTimecodeFieldsWhole) {
+    const std::string longIn = "00|00|54.09|1428" + std::string(40, '9');
+    SongEventTable table;
+    ASSERT_TRUE(ReadEventList(
+        Lines{"<EVENT_LIST>",
+              "(Entry)\t0001\t(Cut)\tF\t\"A.WAV\"\t1\t1\t" + longIn + "\t00 |00|00.00|0000\tx\t_",
+              "</EVENT_LIST>"},
+        table));
+    EXPECT_EQ(table.Row(1).SourceIn, longIn);
+    EXPECT_EQ(table.Row(1).DestIn, "00|00|00.00|0000"); // blanks removed
+    EXPECT_EQ(table.Row(1).DestOut, "x");
+}
+
+} // namespace
+} // namespace th
