@@ -216,6 +216,51 @@ TEST(Tc2w, At22050And24FpsReadingGainsOneSamplePerFourFrames) {
     }
 }
 
+// The fields as the texts' rules read them, one character at a time: blanks skipped before a
+// number, digits up to the first non-digit, past the end nothing.
+TcFields ReferenceFields(const std::string& text) {
+    const auto number = [&text](std::size_t pos) {
+        while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r')))
+            ++pos;
+        std::uint32_t value = 0;
+        for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+            value = value * 10u + static_cast<std::uint32_t>(text[pos] - '0');
+        return value;
+    };
+    TcFields f;
+    f.hours = static_cast<std::int8_t>(number(0));
+    f.minutes = static_cast<std::int8_t>(number(3));
+    f.seconds = static_cast<std::int8_t>(number(6));
+    f.frames = static_cast<std::int8_t>(number(9));
+    f.subSamples = static_cast<std::uint16_t>(number(12));
+    return f;
+}
+
+TEST(Tc2w, TextsOfTheUsualShapeAndTheirNearMissesReadAsEveryTextReads) {
+    // Usual texts with one or two characters changed (a digit, a blank, a letter, a sign), cut
+    // short or run on: each reads to the fields the character-by-character rules give.
+    std::mt19937 gen(11);
+    const std::string changes = "0123456789 \t|.:,;/L-+";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = "00|00|00.00|0000";
+        for (char& c : text)
+            if (c == '0')
+                c = static_cast<char>('0' + gen() % 10);
+        for (unsigned k = gen() % 3; k > 0; --k)
+            text[gen() % text.size()] = changes[gen() % changes.size()];
+        if (gen() % 4 == 0)
+            text.resize(gen() % 20, static_cast<char>('0' + gen() % 10));
+        SCOPED_TRACE(text);
+        const TcFields want = ReferenceFields(text);
+        const TcFields got = TTC2W::ParseTc(text).fields;
+        EXPECT_EQ(got.hours, want.hours);
+        EXPECT_EQ(got.minutes, want.minutes);
+        EXPECT_EQ(got.seconds, want.seconds);
+        EXPECT_EQ(got.frames, want.frames);
+        EXPECT_EQ(got.subSamples, want.subSamples);
+    }
+}
+
 TEST(Tc2w, OddTextsNeverReadOutside) {
     // Every prefix of a full text and random junk: the reader must stay inside the string
     // (the sanitizer build checks that) and must not throw.
