@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <iterator>
+#include <system_error>
+#include <thread>
 
 namespace th {
 
@@ -355,6 +358,49 @@ void FillEvent(SongEvent& e, const EventFields& f, const EventNumbers& n) {
     }
 }
 
+// From this many events on, a list is read by two threads, each taking half of its lines:
+// the second core is otherwise idle until the copy starts, and a long list takes milliseconds
+// to read. Below it, starting a thread costs more than it saves.
+constexpr std::size_t kTwoThreadEvents = 2048;
+
+// Runs work(first, last) over [0, n): a long range in two halves at once, the second on a
+// helper thread. Each half stops at its first exception; the first half's wins, so the
+// exception is the one the range's first failing item would give in order. Where no thread
+// can be started, the whole range runs here.
+template <class Work> void InTwoHalves(std::size_t n, const Work& work) {
+    if (n < kTwoThreadEvents) {
+        work(std::size_t{0}, n);
+        return;
+    }
+    const std::size_t half = n / 2;
+    std::exception_ptr second;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            platform::QuietThread();
+            try {
+                work(half, n);
+            } catch (...) {
+                second = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        work(std::size_t{0}, n);
+        return;
+    }
+    std::exception_ptr first;
+    try {
+        work(std::size_t{0}, half);
+    } catch (...) {
+        first = std::current_exception();
+    }
+    helper.join();
+    if (first)
+        std::rethrow_exception(first);
+    if (second)
+        std::rethrow_exception(second);
+}
+
 template <class LineList> bool EventListOf(const LineList& lines, SongEventTable& table) {
     // Only the first <EVENT_LIST> block is read; a later one would otherwise be taken for
     // events.
@@ -380,22 +426,27 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
     } while (true);
 
     // Convert every number before touching the table, so a bad field leaves it as it was;
-    // then fill the rows in place.
-    const int count = stored - 1;
-    std::vector<EventNumbers> numbers;
-    numbers.reserve(static_cast<std::size_t>(count));
-    for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line) {
-        try {
-            numbers.push_back(NumbersOf(EventFieldsOf(lines[line])));
-        } catch (TextError& e) {
-            e.SetLine(line + 1);
-            throw;
+    // then fill the rows in place. Event k (from 0) stands on line open + 1 + k and fills
+    // row k + 1, so the two halves of a long list touch different rows.
+    const auto count = static_cast<std::size_t>(stored - 1);
+    std::vector<EventNumbers> numbers(count);
+    InTwoHalves(count, [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) {
+            const std::size_t line = open + 1 + k;
+            try {
+                numbers[k] = NumbersOf(EventFieldsOf(lines[line]));
+            } catch (TextError& e) {
+                e.SetLine(line + 1);
+                throw;
+            }
         }
-    }
-    for (int r = 1; r <= count; ++r)
-        FillEvent(table.Row(r), EventFieldsOf(lines[open + static_cast<std::size_t>(r)]),
-                  numbers[static_cast<std::size_t>(r - 1)]);
-    table.EventCount = count;
+    });
+    InTwoHalves(count, [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k)
+            FillEvent(table.Row(static_cast<int>(k) + 1), EventFieldsOf(lines[open + 1 + k]),
+                      numbers[k]);
+    });
+    table.EventCount = static_cast<std::int32_t>(count);
     return true;
 }
 

@@ -396,6 +396,58 @@ TEST(Adl, AcceptsAt9998Events) {
     EXPECT_EQ(table.Row(2).SourceFile, "x.wav");
 }
 
+TEST(Adl, LongListsReadAsEachOfTheirLinesReadsAlone) {
+    // A long list is read in two halves at once; every row must be what its line gives when it
+    // is read alone, whichever half it falls in.
+    Lines events;
+    for (int i = 1; i <= 9998; ++i)
+        events.push_back(
+            i % 7 == 0 ? "\t\t(Entry)\t" + std::to_string(i) + "\t(Silence)\t" +
+                             std::to_string(i % 8 + 1) + "\tin" + std::to_string(i) + "\tout\t_"
+                       : CutLine(i % 1000, "take" + std::to_string(i) + ".wav", i % 8 + 1));
+    for (const std::size_t count : {std::size_t{2047}, std::size_t{2048}, std::size_t{9998}}) {
+        SCOPED_TRACE(count);
+        const Lines list = MakeAdl(Lines(events.begin(), events.begin() + count));
+        SongEventTable table, one;
+        ASSERT_TRUE(ReadEventList(platform::TextLines(Join(list)), table));
+        ASSERT_EQ(table.EventCount, static_cast<std::int32_t>(count));
+        for (std::size_t k = 0; k < count; k += 1 + k % 5) {
+            ASSERT_TRUE(ReadEventList(MakeAdl({events[k]}), one));
+            ASSERT_EQ(Describe(table.Row(static_cast<int>(k) + 1)), Describe(one.Row(1))) << k;
+        }
+    }
+}
+
+TEST(Adl, ALongListNamesItsFirstBadLine) {
+    // Bad lines in the first half, the second, or both: the error names the first in the
+    // file, and the table stays as it was.
+    const std::size_t count = 6000;
+    const std::size_t firstEvent = 12; // the line of event 0, counted from 1, in MakeAdl
+    const struct {
+        std::vector<std::size_t> bad; // events, from 0
+        std::size_t named;
+    } cases[] = {
+        {{10}, 10}, {{5999}, 5999}, {{4000, 200}, 200}, {{2999, 3000}, 2999}, {{3000, 5000}, 3000}};
+    for (const auto& c : cases) {
+        Lines events(count, CutLine(1, "x.wav", 2));
+        for (const std::size_t k : c.bad)
+            events[k] = "(Entry)\t" + std::to_string(k) + "x\t(Cut)\t";
+        SongEventTable table;
+        ASSERT_TRUE(ReadEventList(MakeAdl({CutLine(1, "keep.wav", 1)}), table));
+        try {
+            ReadEventList(platform::TextLines(Join(MakeAdl(events))), table);
+            ADD_FAILURE() << c.named;
+        } catch (const ConvertError& e) {
+            EXPECT_EQ(std::string(e.what()), "line " + std::to_string(firstEvent + c.named) +
+                                                 ": '" + std::to_string(c.named) +
+                                                 "x' is not a valid integer value");
+        }
+        EXPECT_EQ(table.EventCount, 1);
+        EXPECT_EQ(table.Row(1).SourceFile, "keep.wav");
+        EXPECT_EQ(table.Row(2).SourceFile, "");
+    }
+}
+
 TEST(Adl, EventListFailures) {
     SongEventTable table;
     ASSERT_TRUE(ReadEventList(MakeAdl({CutLine(1, "keep.wav", 1)}), table));
