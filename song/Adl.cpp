@@ -3,12 +3,11 @@
 #include "song/Errors.h"
 #include "song/Tc2w.h"
 
+#include "platform/Parallel.h"
+
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <iterator>
-#include <system_error>
-#include <thread>
 
 namespace th {
 
@@ -363,44 +362,6 @@ void FillEvent(SongEvent& e, const EventFields& f, const EventNumbers& n) {
 // to read. Below it, starting a thread costs more than it saves.
 constexpr std::size_t kTwoThreadEvents = 2048;
 
-// Runs work(first, last) over [0, n): a long range in two halves at once, the second on a
-// helper thread. Each half stops at its first exception; the first half's wins, so the
-// exception is the one the range's first failing item would give in order. Where no thread
-// can be started, the whole range runs here.
-template <class Work> void InTwoHalves(std::size_t n, const Work& work) {
-    if (n < kTwoThreadEvents) {
-        work(std::size_t{0}, n);
-        return;
-    }
-    const std::size_t half = n / 2;
-    std::exception_ptr second;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            platform::QuietThread();
-            try {
-                work(half, n);
-            } catch (...) {
-                second = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        work(std::size_t{0}, n);
-        return;
-    }
-    std::exception_ptr first;
-    try {
-        work(std::size_t{0}, half);
-    } catch (...) {
-        first = std::current_exception();
-    }
-    helper.join();
-    if (first)
-        std::rethrow_exception(first);
-    if (second)
-        std::rethrow_exception(second);
-}
-
 template <class LineList> bool EventListOf(const LineList& lines, SongEventTable& table) {
     // Only the first <EVENT_LIST> block is read; a later one would otherwise be taken for
     // events.
@@ -430,7 +391,7 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
     // row k + 1, so the two halves of a long list touch different rows.
     const auto count = static_cast<std::size_t>(stored - 1);
     std::vector<EventNumbers> numbers(count);
-    InTwoHalves(count, [&](std::size_t first, std::size_t last) {
+    platform::InTwoHalves(count, kTwoThreadEvents, [&](std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k) {
             const std::size_t line = open + 1 + k;
             try {
@@ -441,7 +402,7 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
             }
         }
     });
-    InTwoHalves(count, [&](std::size_t first, std::size_t last) {
+    platform::InTwoHalves(count, kTwoThreadEvents, [&](std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k)
             FillEvent(table.Row(static_cast<int>(k) + 1), EventFieldsOf(lines[open + 1 + k]),
                       numbers[k]);
