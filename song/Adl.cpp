@@ -3,8 +3,6 @@
 #include "song/Errors.h"
 #include "song/Tc2w.h"
 
-#include "platform/Parallel.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -357,11 +355,6 @@ void FillEvent(SongEvent& e, const EventFields& f, const EventNumbers& n) {
     }
 }
 
-// From this many events on, a list is read by two threads, each taking half of its lines:
-// the second core is otherwise idle until the copy starts, and a long list takes milliseconds
-// to read. Below it, starting a thread costs more than it saves.
-constexpr std::size_t kTwoThreadEvents = 2048;
-
 template <class LineList> bool EventListOf(const LineList& lines, SongEventTable& table) {
     // Only the first <EVENT_LIST> block is read; a later one would otherwise be taken for
     // events.
@@ -387,27 +380,22 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
     } while (true);
 
     // Convert every number before touching the table, so a bad field leaves it as it was;
-    // then fill the rows in place. Event k (from 0) stands on line open + 1 + k and fills
-    // row k + 1, so the two halves of a long list touch different rows.
-    const auto count = static_cast<std::size_t>(stored - 1);
-    std::vector<EventNumbers> numbers(count);
-    platform::InTwoHalves(count, kTwoThreadEvents, [&](std::size_t first, std::size_t last) {
-        for (std::size_t k = first; k < last; ++k) {
-            const std::size_t line = open + 1 + k;
-            try {
-                numbers[k] = NumbersOf(EventFieldsOf(lines[line]));
-            } catch (TextError& e) {
-                e.SetLine(line + 1);
-                throw;
-            }
+    // then fill the rows in place.
+    const int count = stored - 1;
+    std::vector<EventNumbers> numbers;
+    numbers.reserve(static_cast<std::size_t>(count));
+    for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line) {
+        try {
+            numbers.push_back(NumbersOf(EventFieldsOf(lines[line])));
+        } catch (TextError& e) {
+            e.SetLine(line + 1);
+            throw;
         }
-    });
-    platform::InTwoHalves(count, kTwoThreadEvents, [&](std::size_t first, std::size_t last) {
-        for (std::size_t k = first; k < last; ++k)
-            FillEvent(table.Row(static_cast<int>(k) + 1), EventFieldsOf(lines[open + 1 + k]),
-                      numbers[k]);
-    });
-    table.EventCount = static_cast<std::int32_t>(count);
+    }
+    for (int r = 1; r <= count; ++r)
+        FillEvent(table.Row(r), EventFieldsOf(lines[open + static_cast<std::size_t>(r)]),
+                  numbers[static_cast<std::size_t>(r - 1)]);
+    table.EventCount = count;
     return true;
 }
 

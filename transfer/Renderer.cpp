@@ -1,6 +1,5 @@
 #include "transfer/Renderer.h"
 
-#include "platform/Parallel.h"
 #include "platform/Platform.h"
 #include "song/Tc2w.h"
 #include "transfer/WaveFile.h"
@@ -22,8 +21,6 @@ namespace {
 constexpr std::size_t kGatherBytes = 16 * kCopyBlock;
 // Source bytes are read in pieces of at most this size.
 constexpr std::size_t kStageBytes = 4 * kCopyBlock;
-// From this many rows on, a track's timecodes are read by two threads.
-constexpr std::size_t kTwoThreadRows = 2048;
 // Long stretches whose source and output offsets are aligned alike are copied inside the
 // kernel, with no copy through memory at all.
 constexpr BytePos kKernelCopyBytes = 16 * kCopyBlock;
@@ -245,19 +242,9 @@ bool TrackRenderer::PrepareTrack(int n) {
                 sources_.push_back({e.SourceFile, {}, nullptr, 0});
             source = at->second;
         }
-        rows_.push_back({i, 0, 0, 0, e.IsSilence(), source});
+        rows_.push_back({i, TimecodeToBytes(e.DestIn), TimecodeToBytes(e.DestOut),
+                         e.IsSilence() ? 0u : TimecodeToBytes(e.SourceIn), e.IsSilence(), source});
     }
-    // Three timecodes per row: a long track's are read by two threads.
-    platform::InTwoHalves(rows_.size(), kTwoThreadRows,
-                          [this](std::size_t first, std::size_t last) {
-                              for (std::size_t k = first; k < last; ++k) {
-                                  TrackRow& r = rows_[k];
-                                  const SongEvent& e = table_.Row(r.row);
-                                  r.start = TimecodeToBytes(e.DestIn);
-                                  r.end = TimecodeToBytes(e.DestOut);
-                                  r.src = r.silence ? 0u : TimecodeToBytes(e.SourceIn);
-                              }
-                          });
 
     // The track ends where its last-ending audio event ends, unless a silence listed after
     // that event starts at or before that end and reaches at least as far: then it ends where

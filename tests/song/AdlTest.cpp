@@ -397,8 +397,8 @@ TEST(Adl, AcceptsAt9998Events) {
 }
 
 TEST(Adl, LongListsReadAsEachOfTheirLinesReadsAlone) {
-    // A long list is read in two halves at once; every row must be what its line gives when it
-    // is read alone, whichever half it falls in.
+    // Every row of a long list, silences and cuts, is what its line gives when it is read
+    // alone.
     Lines events;
     for (int i = 1; i <= 9998; ++i)
         events.push_back(
@@ -419,8 +419,8 @@ TEST(Adl, LongListsReadAsEachOfTheirLinesReadsAlone) {
 }
 
 TEST(Adl, ALongListNamesItsFirstBadLine) {
-    // Bad lines in the first half, the second, or both: the error names the first in the
-    // file, and the table stays as it was.
+    // Bad lines early, late, or both: the error names the first in the file, and the table
+    // stays as it was.
     const std::size_t count = 6000;
     const std::size_t firstEvent = 12; // the line of event 0, counted from 1, in MakeAdl
     const struct {

@@ -281,7 +281,7 @@ TEST_F(RenderFixture, ManySourcesAndLongStretchesMatchTheRule) {
     std::mt19937 rng(13);
     std::vector<Ev> events;
     std::uint32_t at = 0;
-    for (int i = 0; i < 3000; ++i) { // enough rows for the timecodes to be read by two threads
+    for (int i = 0; i < 3000; ++i) {
         const std::uint32_t len = 2 * (1 + rng() % 3000);
         events.push_back({1, at, at + len, static_cast<std::uint32_t>(2 * (rng() % 5000)),
                           i % 7 == 3 ? std::string() : names[rng() % names.size()]});
