@@ -171,6 +171,16 @@ void KeepFreedMemory();
 // are left to the main thread, whose handlers expect them.
 void QuietThread();
 
+// Tells the processor that the calling thread is waiting in a loop for another one (x86
+// "pause"), so that the loop costs less and leaves the core to a sibling thread.
+inline void PauseInLoop() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#endif
+}
+
 // --- Fault injection (tests) ---------------------------------------------------------------
 
 // The file operations a test can make fail. Open covers OpenFile; Write covers WriteFile,
