@@ -7,10 +7,10 @@
 #  (d) export of 8 tracks of MINUTES minutes into a song, against cp + sync of the same files
 # Each line gives the medians, their ratio and the transfer's peak memory (largest RSS).
 #   bench/transfer_bench.sh BUILD_DIR     (builds nothing)
-#   RUNS=7 MINUTES=4 WORK=/tmp bench/transfer_bench.sh build
+#   RUNS=11 MINUTES=4 WORK=/tmp bench/transfer_bench.sh build
 set -euo pipefail
 BUILD=${1:?usage: transfer_bench.sh BUILD_DIR}
-RUNS=${RUNS:-7}
+RUNS=${RUNS:-11}
 MINUTES=${MINUTES:-4}
 CLI=$BUILD/trackhaul-cli
 for exe in "$CLI" "$BUILD/make_import_card" "$BUILD/make_export_input"; do

@@ -171,6 +171,9 @@ void KeepFreedMemory();
 // are left to the main thread, whose handlers expect them.
 void QuietThread();
 
+// How many processors this process may run on (its affinity), at least 1.
+unsigned UsableProcessors();
+
 // Tells the processor that the calling thread is waiting in a loop for another one (x86
 // "pause"), so that the loop costs less and leaves the core to a sibling thread.
 inline void PauseInLoop() {

@@ -461,6 +461,17 @@ bool StartWriteBack(std::FILE* f) {
 
 void KeepFreedMemory() {}
 
+unsigned UsableProcessors() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) || process == 0)
+        return 1;
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1)
+        ++count;
+    return count;
+}
+
 void QuietThread() {
     // Console control events come on a thread of their own on Windows.
 }

@@ -39,11 +39,12 @@ TimecodeText& TimecodeText::operator=(TimecodeText&& other) noexcept {
 void TimecodeText::assign(std::string_view text) {
     if (text.size() <= kLocal) {
         // Copied before the old heap text is released: `text` may point into it.
-        char local[kLocal + 1];
-        std::memcpy(local, text.data(), text.size());
+        // An empty view may have no bytes at all to copy from.
+        char local[kLocal + 1] = {};
+        if (!text.empty())
+            std::memcpy(local, text.data(), text.size());
         Release();
-        std::memcpy(local_, local, text.size());
-        local_[text.size()] = '\0';
+        std::memcpy(local_, local, sizeof local_);
         size_ = text.size();
         return;
     }

@@ -44,6 +44,8 @@ TEST(TimecodeText, KeepsEveryTextWholeThroughCopiesMovesAndReassignments) {
             moved.clear();
             EXPECT_TRUE(moved.empty());
             EXPECT_EQ(moved, "");
+            a.assign(std::string_view()); // a view of no bytes at all
+            EXPECT_EQ(a, "");
         }
     }
 }
