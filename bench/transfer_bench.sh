@@ -3,7 +3,9 @@
 # whole process, page cache warm, paired runs (transfer, then copy, alternating), medians.
 #  (a) import of song EIGHT: 8 tracks of MINUTES minutes, a few events each, against cp
 #  (b) import of song MANY: one track of 9998 short events from eight sources, against cp
-#  (c) the length of MANY cut into 100, 1000 and 9998 events: the import's time for each
+#  (c) the length of MANY cut into 100, 1000 and 9998 events: the import's time for each, the
+#      three songs and a cp of the same size taken in turn in every round, so that all four
+#      meet the same load on the machine
 #  (d) export of 8 tracks of MINUTES minutes into a song, against cp + sync of the same files
 # Each line gives the medians, their ratio and the transfer's peak memory (largest RSS).
 #   bench/transfer_bench.sh BUILD_DIR     (builds nothing)
@@ -26,6 +28,7 @@ mkdir -p "$work/pc"
 
 now() { date +%s%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+median_of_array() { local -n values_=$1; printf '%s\n' "${values_[@]}" | median; }
 
 # Runs a command; appends its wall time (ns) to the array named $1 and its peak RSS (KiB) to
 # the array named $2. Its output goes nowhere; a failure stops the benchmark.
@@ -69,8 +72,37 @@ import_case() { # name song
         rm -rf "$work/copy" && mkdir -p "$work/copy"
         measure copies cpeaks cp "$work"/out/tr0*.wav "$work/copy/"
     done
-    median_of[$song]=$(printf '%s\n' "${times[@]}" | median)
     report "$name" "$(du -cb "$work"/out/tr0*.wav | tail -n1 | cut -f1)" times copies peaks
+}
+
+# The same output size with 100, 1000 and 9998 events, in rounds of one import of each (each
+# round starting with the next song) and one cp: comparing medians taken minutes apart would
+# measure the machine's load as much as the events.
+growth_case() {
+    local songs=(C100 C1000 MANY) names=("100 events" "1000 events" "9998 events")
+    local t_C100=() t_C1000=() t_MANY=() p_C100=() p_C1000=() p_MANY=() copies=() cpeaks=()
+    local song
+    for song in "${songs[@]}"; do import_once "$song" >/dev/null 2>&1; done
+    local i j
+    for ((i = 1; i <= RUNS; i++)); do
+        for ((j = 0; j < 3; j++)); do # each round starts with the next song
+            song=${songs[(i + j) % 3]}
+            rm -rf "$work/out" && mkdir -p "$work/out"
+            measure "t_$song" "p_$song" "$CLI" import --drive "$work/card" --song "$song" \
+                --to "$work/out" --yes
+        done
+        rm -rf "$work/copy" && mkdir -p "$work/copy"
+        measure copies cpeaks cp "$work"/out/tr0*.wav "$work/copy/"
+    done
+    local bytes k
+    bytes=$(du -cb "$work"/out/tr0*.wav | tail -n1 | cut -f1)
+    for k in 0 1 2; do
+        report "(c) import, ${names[k]}" "$bytes" "t_${songs[k]}" copies "p_${songs[k]}"
+        median_of[${songs[k]}]=$(median_of_array "t_${songs[k]}")
+    done
+    awk -v a="${median_of[C100]}" -v b="${median_of[C1000]}" -v c="${median_of[MANY]}" 'BEGIN {
+        printf "(c) 100 / 1000 / 9998 events: %.1f / %.1f / %.1f ms, growth from 100 to 9998: %+.0f%%\n",
+            a / 1e6, b / 1e6, c / 1e6, (c / a - 1) * 100 }'
 }
 
 new_song() {
@@ -99,9 +131,5 @@ export_case() { # name
 printf '%-34s %9s  %11s  %11s  %5s  %10s\n' case size transfer copy ratio peak
 import_case "(a) import, 8 tracks x $MINUTES min" EIGHT
 import_case "(b) import, 9998 events, 8 sources" MANY
-import_case "(c) import, 100 events" C100
-import_case "(c) import, 1000 events" C1000
-awk -v a="${median_of[C100]}" -v b="${median_of[C1000]}" -v c="${median_of[MANY]}" 'BEGIN {
-    printf "(c) 100 / 1000 / 9998 events: %.1f / %.1f / %.1f ms, growth from 100 to 9998: %+.0f%%\n",
-        a / 1e6, b / 1e6, c / 1e6, (c / a - 1) * 100 }'
+growth_case
 export_case "(d) export 8 x $MINUTES min vs cp+sync"

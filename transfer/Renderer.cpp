@@ -5,6 +5,7 @@
 #include "transfer/WaveFile.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -67,6 +68,7 @@ struct TrackRenderer::Gathered {
     unsigned char* start = nullptr; // inside memory, aligned like the output
     std::size_t bytes = 0;
     std::vector<Piece> pieces;
+    std::uint64_t ticket = 0; // of its last write (see BackgroundWriter::Start)
 
     void Clear() {
         bytes = 0;
@@ -74,9 +76,11 @@ struct TrackRenderer::Gathered {
     }
 };
 
-// Writes gathered output on a thread of its own, so that reading the sources into the next
-// buffer and writing the last one to the disk go on at once; it first reads the pieces left to
-// it.
+// Writes gathered output on a thread of its own, in the order handed over, so that reading the
+// sources into the next buffers and writing the earlier ones to the disk go on at once; before
+// each write it reads the pieces left to it. Several buffers may wait in line: a writer that
+// wakes late (a wake-up is slow on a virtual machine) then finds more than one to write and
+// catches up, instead of keeping the reader waiting at every handover.
 class BackgroundWriter {
 public:
     ~BackgroundWriter() {
@@ -89,8 +93,10 @@ public:
             thread_.join();
     }
 
-    // Starts writing `from` to `out`; both stay untouched by the caller until Wait returns.
-    void Start(WaveWriter& out, TrackRenderer::Gathered& from) {
+    // Queues `from` to be written to `out`; both stay untouched by the caller until the write
+    // of the ticket returned is done (WaitFor). At most TrackRenderer::kGathers writes wait at
+    // once.
+    std::uint64_t Start(WaveWriter& out, TrackRenderer::Gathered& from) {
         if (!thread_.joinable() && !alone_) {
             try {
                 thread_ = std::thread([this] { Run(); });
@@ -99,41 +105,66 @@ public:
             }
         }
         if (alone_) {
-            ok_ = Write(out, from);
-            return;
+            ok_ = ok_ && Write(out, from);
+            from.pieces.clear();
+            done_ = ++queued_;
+            queuedHint_.store(queued_, std::memory_order_relaxed);
+            doneHint_.store(done_, std::memory_order_release);
+            return queued_;
         }
+        std::uint64_t ticket = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            out_ = &out;
-            from_ = &from;
-            busy_ = true;
-            busyHint_.store(true, std::memory_order_release);
+            jobs_[static_cast<std::size_t>(queued_ % TrackRenderer::kGathers)] = {&out, &from};
+            ticket = ++queued_;
+            queuedHint_.store(queued_, std::memory_order_release);
         }
         changed_.notify_all();
+        return ticket;
     }
 
-    // Whether a write is in progress (so that who hands over the next one would wait).
-    bool Busy() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return busy_;
+    // Whether the write of `ticket` is done (so that waiting for it would not wait).
+    bool Done(std::uint64_t ticket) const {
+        return doneHint_.load(std::memory_order_acquire) >= ticket;
     }
 
-    // Waits for the write in progress; false when it failed.
-    bool Wait() {
-        SpinWhile(true, callerSpins_);
+    // Whether the writer has nothing to do but the write of `ticket` (it had caught up).
+    bool IdleBefore(std::uint64_t ticket) const {
+        return doneHint_.load(std::memory_order_acquire) + 1 >= ticket;
+    }
+
+    // Waits until the write of `ticket` and all before it are done; false when a write since
+    // the last Reset failed.
+    bool WaitFor(std::uint64_t ticket) {
+        SpinUntil([this, ticket] { return Done(ticket); }, callerSpins_);
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !busy_; });
+        changed_.wait(lock, [this, ticket] { return done_ >= ticket; });
         return ok_;
     }
 
+    // Waits for every write handed over; false when one since the last Reset failed.
+    bool Wait() {
+        std::uint64_t last = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            last = queued_;
+        }
+        return WaitFor(last);
+    }
+
+    // Forgets an earlier failure, for a new output; nothing may be waiting to be written.
+    void Reset() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ok_ = true;
+    }
+
 private:
-    // Either thread mostly waits for the other only briefly: the write of one buffer and the
-    // gathering of the next take about as long. Where the process has a processor for each, a
-    // waiter first watches the flag for about 100 microseconds before it sleeps; a sleeper
-    // costs a system call to wake, and the system's wake-up costs the most on a virtual machine
-    // (measured: a 9998-event import 5-7% faster). A side whose watches keep running out
-    // (the two threads get one processor's time between them after all) watches only every
-    // 16th time, so that it wastes little.
+    // Either thread mostly waits for the other only briefly. Where the process has a
+    // processor for each, a waiter first watches for about 100 microseconds before it sleeps;
+    // a sleeper costs a system call to wake, and the system's wake-up costs the most on a
+    // virtual machine (measured: a 9998-event import 5-7% faster). A side whose watches keep
+    // running out (the two threads get one processor's time between them after all) watches
+    // only every 16th time, so that it wastes little.
     static constexpr int kSpinPauses = 3000;
     static constexpr int kMissesBeforeRest = 4;
 
@@ -143,14 +174,14 @@ private:
         unsigned waits = 0;
     };
 
-    void SpinWhile(bool busy, SpinRecord& record) const {
-        if (!spin_ || busyHint_.load(std::memory_order_acquire) != busy)
+    template <class Ready> void SpinUntil(Ready ready, SpinRecord& record) const {
+        if (!spin_ || ready())
             return; // nothing to wait for, which tells nothing about watching
         if (record.misses >= kMissesBeforeRest && ++record.waits % 16 != 0)
             return;
         for (int i = 0; i < kSpinPauses; ++i) {
             platform::PauseInLoop();
-            if (busyHint_.load(std::memory_order_acquire) != busy) {
+            if (ready()) {
                 record.misses = 0;
                 return;
             }
@@ -162,22 +193,29 @@ private:
         platform::QuietThread();
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            if (!busy_ && !stop_) {
+            if (done_ == queued_ && !stop_) {
                 lock.unlock();
-                SpinWhile(false, writerSpins_);
+                SpinUntil(
+                    [this] {
+                        return queuedHint_.load(std::memory_order_acquire) !=
+                               doneHint_.load(std::memory_order_relaxed);
+                    },
+                    writerSpins_);
                 lock.lock();
             }
-            changed_.wait(lock, [this] { return busy_ || stop_; });
-            if (!busy_)
-                return;
-            WaveWriter& out = *out_;
-            TrackRenderer::Gathered& from = *from_;
+            changed_.wait(lock, [this] { return done_ < queued_ || stop_; });
+            if (done_ == queued_)
+                return; // stopped with nothing left to write
+            const Job job = jobs_[static_cast<std::size_t>(done_ % TrackRenderer::kGathers)];
+            const bool writing = ok_;
             lock.unlock();
-            const bool ok = Write(out, from);
+            // After a failed write the rest is not written: the track fails anyway.
+            const bool ok = writing && Write(*job.out, *job.from);
+            job.from->pieces.clear();
             lock.lock();
-            ok_ = ok;
-            busy_ = false;
-            busyHint_.store(false, std::memory_order_release);
+            ok_ = ok_ && ok;
+            ++done_;
+            doneHint_.store(done_, std::memory_order_release);
             changed_.notify_all();
         }
     }
@@ -186,9 +224,13 @@ private:
         for (const TrackRenderer::Gathered::Piece& piece : from.pieces)
             ReadShifted(*piece.source, piece.from, from.start + piece.at, piece.count,
                         stage_.get());
-        from.pieces.clear();
         return out.Write(from.start, from.bytes);
     }
+
+    struct Job {
+        WaveWriter* out = nullptr;
+        TrackRenderer::Gathered* from = nullptr;
+    };
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -196,11 +238,13 @@ private:
     // Taken by the caller's thread, so that the writer's own can't fail for memory.
     std::unique_ptr<unsigned char[]> stage_ = StageMemory();
     bool alone_ = false;
-    WaveWriter* out_ = nullptr;
-    TrackRenderer::Gathered* from_ = nullptr;
-    bool busy_ = false;
-    // busy_ as last set, for watching without the lock; only ever a hint to stop spinning.
-    std::atomic<bool> busyHint_{false};
+    std::array<Job, TrackRenderer::kGathers>
+        jobs_{};               // write n (from 0) waits in jobs_[n % TrackRenderer::kGathers]
+    std::uint64_t queued_ = 0; // writes handed over so far
+    std::uint64_t done_ = 0;   // writes done so far
+    // queued_ and done_ as last set, for watching without the lock.
+    std::atomic<std::uint64_t> queuedHint_{0};
+    std::atomic<std::uint64_t> doneHint_{0};
     const bool spin_ = platform::UsableProcessors() > 1;
     SpinRecord callerSpins_; // the caller's thread only
     SpinRecord writerSpins_; // the writer's thread only
@@ -356,6 +400,7 @@ bool TrackRenderer::OpenOutput(int n) {
             gathered = std::make_unique<Gathered>();
     if (!writer_)
         writer_ = std::make_unique<BackgroundWriter>();
+    writer_->Reset(); // settled above: nothing of an earlier output waits
     gather_[gatherSide_]->Clear();
     // A start, which each write moves; none where two threads can't read one file at once.
     shareOfReads_ = platform::kPositionalReads ? kMostSharedReads / 2 : 0;
@@ -385,25 +430,24 @@ bool TrackRenderer::FlushOutput() {
     Gathered& g = *gather_[gatherSide_];
     if (g.bytes == 0)
         return true;
+    handedOver_ += g.bytes;
+    const bool writerWasIdle = writer_->IdleBefore(g.ticket = writer_->Start(*out_, g));
+    gatherSide_ = (gatherSide_ + 1) % kGathers;
+    Gathered& next = *gather_[gatherSide_];
     // Where the system reads at an offset without moving a file position, the writer also
     // reads part of the short pieces (those are mostly system overhead, not copying): more of
-    // them while it is the one waiting, fewer while it keeps this thread waiting.
+    // them while it has nothing else to do, fewer while it keeps this thread waiting for a
+    // buffer.
     if (platform::kPositionalReads) {
-        if (writer_->Busy())
+        if (!writer_->Done(next.ticket))
             shareOfReads_ = std::max(0, shareOfReads_ - 1);
-        else
+        else if (writerWasIdle)
             shareOfReads_ = std::min(kMostSharedReads, shareOfReads_ + 1);
     }
-    // The other side is free once its write is done.
-    if (!writer_->Wait()) {
-        g.Clear();
-        return false;
-    }
-    handedOver_ += g.bytes;
-    writer_->Start(*out_, g);
-    gatherSide_ ^= 1;
-    gather_[gatherSide_]->Clear();
-    return true;
+    // The next buffer is free once its last write is done.
+    const bool ok = writer_->WaitFor(next.ticket);
+    next.Clear();
+    return ok;
 }
 
 bool TrackRenderer::SettleOutput() {

@@ -115,11 +115,12 @@ private:
     std::vector<std::int32_t> rowIndex_; // table row -> index into rows_ (-1 elsewhere)
     std::unique_ptr<WaveWriter> out_;
     // Source bytes and silences are gathered and reach the file in large writes, which writer_
-    // makes on a thread of its own from one side of gather_ while the other side is filled.
-    std::unique_ptr<Gathered> gather_[2];
+    // makes on a thread of its own from the other buffers of gather_ while one is filled.
+    static constexpr std::size_t kGathers = 4;
+    std::unique_ptr<Gathered> gather_[kGathers];
     std::unique_ptr<unsigned char[]> stageMemory_; // where this thread reads source bytes
-    int gatherSide_ = 0;
-    std::uint64_t handedOver_ = 0; // audio bytes handed to the output so far
+    std::size_t gatherSide_ = 0;                   // the buffer being filled
+    std::uint64_t handedOver_ = 0;                 // audio bytes handed to the output so far
     // Of every few short pieces, how many the writer reads itself (see FlushOutput).
     int shareOfReads_ = 0;
     unsigned pieceTurn_ = 0;

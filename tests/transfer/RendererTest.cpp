@@ -1,5 +1,6 @@
 // The track renderer against hand-worked cases and, on random lists, against a plain
 // per-position statement of what a rendered track holds.
+#include "support/FaultInjection.h"
 #include "support/ImportRig.h"
 
 #include "platform/Platform.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <random>
 
@@ -318,6 +320,48 @@ TEST_F(RenderFixture, ManySourcesAndLongStretchesMatchTheRule) {
     EXPECT_EQ(Audio(1), expected);
     EXPECT_EQ(ui.pos, expected.size());
     EXPECT_LE(most, before + 16 + 1); // the sources kept open and the output
+}
+
+// A write that fails while later buffers wait their turn (the header's, a gathered one early,
+// midway, or the header written back at the end): the track fails with the write's reason, its
+// unfinished file goes and the old take stays. The next render, with the disk fixed, writes
+// the whole track again.
+TEST_F(RenderFixture, AFailedWriteAmongQueuedOnesFailsTheTrackAndIsForgottenAfter) {
+    AddSource("a.wav", Pattern(40000, 3));
+    AddSource("b.wav", Pattern(40000, 4));
+    std::mt19937 rng(7);
+    std::vector<Ev> events;
+    for (std::uint32_t at = 0; at < (9u << 20);) { // some nine gathered writes of short pieces
+        const std::uint32_t len = 2 * (500 + rng() % 4000);
+        events.push_back({1, at, at + len, static_cast<std::uint32_t>(2 * (rng() % 10000)),
+                          rng() % 2 ? "a.wav" : "b.wav"});
+        at += len;
+    }
+    SetEvents(events);
+    unsigned writes = 0;
+    {
+        FaultPlan counting(platform::FileOp::Write);
+        ASSERT_TRUE(renderer.RenderTrack(1));
+        writes = counting.Count(platform::FileOp::Write);
+    }
+    const std::string whole = Audio(1);
+    ASSERT_GE(writes, 9u);
+    for (unsigned n : {1u, 2u, 3u, writes / 2, writes}) {
+        SCOPED_TRACE("write #" + std::to_string(n) + " of " + std::to_string(writes));
+        WriteFile(TrackFile(1), "old take");
+        ui.answers = {true};
+        {
+            FaultPlan full(platform::FileOp::Write, n, ENOSPC);
+            EXPECT_FALSE(renderer.RenderTrack(1));
+            EXPECT_TRUE(full.Fired());
+        }
+        EXPECT_EQ(renderer.Why.reason, th::SystemReason(ENOSPC));
+        EXPECT_EQ(ReadFile(TrackFile(1)), "old take");
+        EXPECT_FALSE(fs::exists(out / "tr01"));
+    }
+    ui.answers = {true};
+    ASSERT_TRUE(renderer.RenderTrack(1));
+    EXPECT_EQ(Audio(1), whole);
 }
 
 // Random lists: overlaps, shared ends, empty and reversed events, silences, gaps, several
