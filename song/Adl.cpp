@@ -271,10 +271,12 @@ namespace {
 // 0..9 are empty and the rest stays in field 10.
 using EventFields = std::array<std::string_view, 11>;
 
-EventFields EventFieldsOf(std::string_view line) {
+// `cut` < 10 cuts only fields 0..cut-1, as they stand in the whole cut; field 10 is then the
+// rest of the line after them.
+EventFields EventFieldsOf(std::string_view line, std::size_t cut = 10) {
     EventFields fields;
     std::string_view rest = TrimView(line);
-    for (std::size_t k = 0; k < 10; ++k) {
+    for (std::size_t k = 0; k < cut; ++k) {
         const std::size_t tab = rest.find('\t');
         if (tab == std::string_view::npos)
             break;
@@ -287,6 +289,12 @@ EventFields EventFieldsOf(std::string_view line) {
 
 // Field k (0..9) without blanks; the file name (field 4) also without quotes.
 template <class Text> void AssignField(Text& to, std::string_view field, std::size_t k) {
+    // The usual file name: quoted, with nothing else to remove.
+    if (k == 4 && field.size() >= 2 && field.front() == '"' && field.back() == '"' &&
+        field.find_first_of(" \"", 1) == field.size() - 1) {
+        to.assign(field.substr(1, field.size() - 2));
+        return;
+    }
     const auto removed = [k](char c) { return c == ' ' || (k == 4 && c == '"'); };
     if (std::none_of(field.begin(), field.end(), removed)) {
         to.assign(field);
@@ -297,7 +305,13 @@ template <class Text> void AssignField(Text& to, std::string_view field, std::si
     to.assign(kept);
 }
 
+bool HasBlank(std::string_view field) {
+    return field.find(' ') != std::string_view::npos;
+}
+
 int IntField(std::string_view field, std::size_t k) {
+    if (!HasBlank(field))
+        return StrToInt(field);
     std::string text;
     AssignField(text, field, k);
     return StrToInt(text);
@@ -312,10 +326,15 @@ struct EventNumbers {
 
 bool IsSilenceKind(std::string_view field) {
     // The kind is compared without its blanks, as it is stored.
+    if (!HasBlank(field))
+        return field == "(Silence)";
     std::string kind;
     AssignField(kind, field, 2);
     return kind == "(Silence)";
 }
+
+// The fields the numbers stand in: 0..6.
+constexpr std::size_t kNumberFields = 7;
 
 EventNumbers NumbersOf(const EventFields& f) {
     EventNumbers n{};
@@ -386,7 +405,7 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
     numbers.reserve(static_cast<std::size_t>(count));
     for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line) {
         try {
-            numbers.push_back(NumbersOf(EventFieldsOf(lines[line])));
+            numbers.push_back(NumbersOf(EventFieldsOf(lines[line], kNumberFields)));
         } catch (TextError& e) {
             e.SetLine(line + 1);
             throw;

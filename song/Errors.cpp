@@ -25,9 +25,9 @@ void TextError::Compose() {
     text_ = place.empty() ? message_ : place + ": " + message_;
 }
 
-int StrToInt(const std::string& text) {
+int StrToInt(std::string_view text) {
     const auto fail = [&text]() -> int {
-        throw ConvertError("'" + text + "' is not a valid integer value");
+        throw ConvertError("'" + std::string(text) + "' is not a valid integer value");
     };
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')

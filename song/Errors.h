@@ -2,6 +2,7 @@
 // Errors that no engine catches: they end the handler and reach the user as a message box.
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace th {
@@ -42,7 +43,7 @@ public:
 
 // Decimal text to a signed 32-bit integer: optional blanks, optional sign, digits.
 // Throws ConvertError "'<text>' is not a valid integer value" otherwise (also on overflow).
-int StrToInt(const std::string& text);
+int StrToInt(std::string_view text);
 
 // The error for reading line `index` of a list that ends before it.
 ListIndexError LineMissing(std::size_t index);

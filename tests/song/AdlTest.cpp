@@ -266,6 +266,17 @@ TEST(Adl, CutsEventLines) {
          {"(Entry)", "0001", "(Cut)", "F", "", "", "", "", "", "", "\"x.wav\""}},
         {"a\tb\tc\td\te\tf\tg\th\ti\tj\tk \t l\tm  ",
          {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k \t l\tm"}},
+        // The file name loses every quote and blank, wherever they stand.
+        {"(Entry)\t1\t(Cut)\tF\t\"a\"b.wav\"\tz",
+         {"(Entry)", "1", "(Cut)", "F", "ab.wav", "", "", "", "", "", "z"}},
+        {"(Entry)\t1\t(Cut)\tF\t\"a.wav\tz",
+         {"(Entry)", "1", "(Cut)", "F", "a.wav", "", "", "", "", "", "z"}},
+        {"(Entry)\t1\t(Cut)\tF\ta.wav \"\tz",
+         {"(Entry)", "1", "(Cut)", "F", "a.wav", "", "", "", "", "", "z"}},
+        {"(Entry)\t1\t(Cut)\tF\t\"\"\tz",
+         {"(Entry)", "1", "(Cut)", "F", "", "", "", "", "", "", "z"}},
+        {"(Entry)\t1\t(Cut)\tF\t\"\tz",
+         {"(Entry)", "1", "(Cut)", "F", "", "", "", "", "", "", "z"}},
         {"no tabs at all", {"", "", "", "", "", "", "", "", "", "", "no tabs at all"}},
         {"", {}},
     };
@@ -312,7 +323,7 @@ TEST(Adl, ReadsTheSameTableFromLinesAndFromViews) {
         CutLine(1, "zt60001.wav", 1),
         "\t\t(Entry)\t0002\t(Silence)\t3\t00.00.01.00|0000\t00.00.02.00|0000\t_",
         "(Entry)\t 3 \t( Cut )\tF\t\" my take.wav \"\t 1\t8 \ta b\tc\td\trest\twith\ttabs",
-        "\t\t(Entry)\t0004\t(Silence)\t 2\ta\tb\tc d\te",
+        "\t\t(Entry)\t0 004\t( Sil ence )\t 2\ta\tb\tc d\te",
     });
     SongEventTable fromLines, fromViews;
     ASSERT_TRUE(ReadEventList(lines, fromLines));
@@ -327,6 +338,8 @@ TEST(Adl, ReadsTheSameTableFromLinesAndFromViews) {
     EXPECT_EQ(fromViews.Row(3).SourceIn, "ab");
     EXPECT_EQ(fromViews.Row(3).Remainder, "rest\twith\ttabs");
     EXPECT_EQ(fromViews.Row(4).Remainder, "cd");
+    EXPECT_TRUE(fromViews.Row(4).IsSilence());
+    EXPECT_EQ(fromViews.Row(4).EntryNo, 4);
 
     // A table read again takes every field of the new rows: a silence where a cut stood keeps
     // none of the cut's source.
