@@ -5,14 +5,8 @@
 
 namespace th {
 
-TimecodeText::TimecodeText(TimecodeText&& other) noexcept : size_(other.size_) {
-    if (other.IsLocal()) {
-        std::memcpy(local_, other.local_, sizeof local_);
-    } else {
-        heap_ = other.heap_;
-        other.size_ = 0;
-        other.local_[0] = '\0';
-    }
+TimecodeText::TimecodeText(TimecodeText&& other) noexcept {
+    TakeFrom(other);
 }
 
 TimecodeText& TimecodeText::operator=(const TimecodeText& other) {
@@ -25,15 +19,19 @@ TimecodeText& TimecodeText::operator=(TimecodeText&& other) noexcept {
     if (this == &other)
         return *this;
     Release();
+    TakeFrom(other);
+    return *this;
+}
+
+void TimecodeText::TakeFrom(TimecodeText& other) noexcept {
     size_ = other.size_;
     if (other.IsLocal()) {
         std::memcpy(local_, other.local_, sizeof local_);
-    } else {
-        heap_ = other.heap_;
-        other.size_ = 0;
-        other.local_[0] = '\0';
+        return;
     }
-    return *this;
+    heap_ = other.heap_; // the text moves; `other` is left empty
+    other.size_ = 0;
+    other.local_[0] = '\0';
 }
 
 void TimecodeText::assign(std::string_view text) {

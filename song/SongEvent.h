@@ -50,6 +50,8 @@ private:
 
     bool IsLocal() const noexcept { return size_ <= kLocal; }
     void Release() noexcept;
+    // Takes other's text, whose own memory this one does not hold (released or never had).
+    void TakeFrom(TimecodeText& other) noexcept;
 
     std::size_t size_ = 0;
     union {
