@@ -238,8 +238,8 @@ private:
     // Taken by the caller's thread, so that the writer's own can't fail for memory.
     std::unique_ptr<unsigned char[]> stage_ = StageMemory();
     bool alone_ = false;
-    std::array<Job, TrackRenderer::kGathers>
-        jobs_{};               // write n (from 0) waits in jobs_[n % TrackRenderer::kGathers]
+    // Write n (counted from 0) waits in jobs_[n % kGathers] until it is done.
+    std::array<Job, TrackRenderer::kGathers> jobs_{};
     std::uint64_t queued_ = 0; // writes handed over so far
     std::uint64_t done_ = 0;   // writes done so far
     // queued_ and done_ as last set, for watching without the lock.
