@@ -142,15 +142,9 @@ public:
         return ok_;
     }
 
-    // Waits for every write handed over; false when one since the last Reset failed.
-    bool Wait() {
-        std::uint64_t last = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            last = queued_;
-        }
-        return WaitFor(last);
-    }
+    // Waits for every write handed over; false when one since the last Reset failed. Only the
+    // caller's thread changes queued_, so it reads it without the lock.
+    bool Wait() { return WaitFor(queued_); }
 
     // Forgets an earlier failure, for a new output; nothing may be waiting to be written.
     void Reset() {
