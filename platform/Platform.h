@@ -162,6 +162,37 @@ inline constexpr bool kPositionalReads = false;
 inline constexpr bool kPositionalReads = true;
 #endif
 
+// One read of a batch: up to `count` bytes of `from` at file offset `offset` into `buffer`.
+// `done` tells how many came: fewer at the end of the file or on an error.
+struct ReadRequest {
+    std::FILE* from = nullptr;
+    std::uint64_t offset = 0;
+    void* buffer = nullptr;
+    std::size_t count = 0;
+    std::size_t done = 0;
+};
+
+// Reads many pieces at file offsets with few requests to the system. Where the system takes a
+// whole batch in one request (Linux), a batch costs one system call instead of one for each
+// piece, which on a virtual machine costs more than copying a short piece; elsewhere, or where
+// that is not allowed (a container may forbid it), each piece is one ReadFileAt. Not to be
+// shared between threads: each keeps its own.
+class BatchReader {
+public:
+    BatchReader();
+    ~BatchReader();
+    BatchReader(const BatchReader&) = delete;
+    BatchReader& operator=(const BatchReader&) = delete;
+
+    // Reads every request and sets its `done`.
+    void ReadAll(ReadRequest* requests, std::size_t count);
+
+private:
+    struct Ring;
+    std::unique_ptr<Ring> ring_;
+    bool tried_ = false; // whether the ring was asked for
+};
+
 // Has the memory allocator keep what is freed for the next allocations instead of giving it
 // back to the system at once: a transfer frees the edit list it has read just before it takes
 // its copy buffers, and memory the system hands out afresh costs a fault per page.

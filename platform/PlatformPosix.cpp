@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 
 #include <dirent.h>
@@ -26,8 +27,12 @@
 #include <unistd.h>
 
 #ifdef __linux__
+#include <atomic>
+#include <linux/io_uring.h>
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #endif
 
@@ -558,6 +563,191 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
         done += static_cast<std::size_t>(n);
     }
     return done;
+}
+
+#if defined(__linux__) && defined(__NR_io_uring_setup) && defined(__NR_io_uring_enter)
+
+// The system's submission and completion rings, shared with the kernel through three
+// mappings; reads are handed over as entries of the first and come back on the second.
+struct BatchReader::Ring {
+    static constexpr unsigned kEntries = 64;
+
+    int fd = -1;
+    void* sqMap = MAP_FAILED;
+    std::size_t sqBytes = 0;
+    void* cqMap = MAP_FAILED; // the same as sqMap where the kernel maps both at once
+    std::size_t cqBytes = 0;
+    io_uring_sqe* sqes = static_cast<io_uring_sqe*>(MAP_FAILED);
+    std::size_t sqesBytes = 0;
+    unsigned* sqTail = nullptr;
+    unsigned sqMask = 0;
+    unsigned* sqArray = nullptr;
+    unsigned sqEntries = 0;
+    unsigned* cqHead = nullptr;
+    unsigned* cqTail = nullptr;
+    unsigned cqMask = 0;
+    io_uring_cqe* cqes = nullptr;
+
+    ~Ring() {
+        if (sqes != MAP_FAILED)
+            ::munmap(sqes, sqesBytes);
+        if (cqMap != MAP_FAILED && cqMap != sqMap)
+            ::munmap(cqMap, cqBytes);
+        if (sqMap != MAP_FAILED)
+            ::munmap(sqMap, sqBytes);
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // nullptr where the system has no such rings or refuses them.
+    static std::unique_ptr<Ring> Open() {
+        // Asked for on a thread that must not fail for memory: none, no ring.
+        std::unique_ptr<Ring> r(new (std::nothrow) Ring);
+        if (!r)
+            return nullptr;
+        io_uring_params p{};
+        r->fd = static_cast<int>(::syscall(__NR_io_uring_setup, kEntries, &p));
+        if (r->fd < 0)
+            return nullptr;
+        r->sqBytes = p.sq_off.array + p.sq_entries * sizeof(unsigned);
+        r->cqBytes = p.cq_off.cqes + p.cq_entries * sizeof(io_uring_cqe);
+        const bool single = (p.features & IORING_FEAT_SINGLE_MMAP) != 0;
+        if (single)
+            r->sqBytes = r->cqBytes = std::max(r->sqBytes, r->cqBytes);
+        // Populated at once: a page first touched later costs a fault each.
+        constexpr int kShared = MAP_SHARED | MAP_POPULATE;
+        r->sqMap =
+            ::mmap(nullptr, r->sqBytes, PROT_READ | PROT_WRITE, kShared, r->fd, IORING_OFF_SQ_RING);
+        if (r->sqMap == MAP_FAILED)
+            return nullptr;
+        r->cqMap = single ? r->sqMap
+                          : ::mmap(nullptr, r->cqBytes, PROT_READ | PROT_WRITE, kShared, r->fd,
+                                   IORING_OFF_CQ_RING);
+        if (r->cqMap == MAP_FAILED)
+            return nullptr;
+        r->sqesBytes = p.sq_entries * sizeof(io_uring_sqe);
+        r->sqes = static_cast<io_uring_sqe*>(
+            ::mmap(nullptr, r->sqesBytes, PROT_READ | PROT_WRITE, kShared, r->fd, IORING_OFF_SQES));
+        if (r->sqes == MAP_FAILED)
+            return nullptr;
+        auto* sq = static_cast<char*>(r->sqMap);
+        auto* cq = static_cast<char*>(r->cqMap);
+        r->sqTail = reinterpret_cast<unsigned*>(sq + p.sq_off.tail);
+        r->sqMask = *reinterpret_cast<unsigned*>(sq + p.sq_off.ring_mask);
+        r->sqArray = reinterpret_cast<unsigned*>(sq + p.sq_off.array);
+        r->sqEntries = p.sq_entries;
+        r->cqHead = reinterpret_cast<unsigned*>(cq + p.cq_off.head);
+        r->cqTail = reinterpret_cast<unsigned*>(cq + p.cq_off.tail);
+        r->cqMask = *reinterpret_cast<unsigned*>(cq + p.cq_off.ring_mask);
+        r->cqes = reinterpret_cast<io_uring_cqe*>(cq + p.cq_off.cqes);
+        return r;
+    }
+
+    // Hands over requests[0, count) (count <= sqEntries) and waits for all of them. Returns
+    // false when the system refused the batch; then none of it is known to be done.
+    bool Run(ReadRequest* requests, unsigned count) {
+        unsigned tail = *sqTail; // only this thread moves it
+        for (unsigned i = 0; i < count; ++i) {
+            const unsigned slot = tail & sqMask;
+            io_uring_sqe& e = sqes[slot];
+            e = io_uring_sqe{};
+            e.opcode = IORING_OP_READ;
+            e.fd = ::fileno(requests[i].from);
+            e.off = requests[i].offset;
+            e.addr = reinterpret_cast<std::uintptr_t>(requests[i].buffer);
+            e.len = static_cast<unsigned>(requests[i].count);
+            e.user_data = i;
+            sqArray[slot] = slot;
+            ++tail;
+        }
+        std::atomic_ref<unsigned>(*sqTail).store(tail, std::memory_order_release);
+        unsigned submitted = 0;
+        unsigned reaped = 0;
+        while (reaped < count) {
+            const unsigned toSubmit = count - submitted;
+            const long n = ::syscall(__NR_io_uring_enter, fd, toSubmit, count - reaped,
+                                     IORING_ENTER_GETEVENTS, nullptr, 0);
+            if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EBUSY) {
+                Settle(requests, submitted - reaped);
+                return false;
+            }
+            if (n > 0)
+                submitted += static_cast<unsigned>(n);
+            reaped += Reap(requests);
+        }
+        return true;
+    }
+
+    // Takes every completion present; returns how many.
+    unsigned Reap(ReadRequest* requests) {
+        unsigned head = *cqHead; // only this thread moves it
+        const unsigned end = std::atomic_ref<unsigned>(*cqTail).load(std::memory_order_acquire);
+        unsigned n = 0;
+        for (; head != end; ++head, ++n) {
+            const io_uring_cqe& c = cqes[head & cqMask];
+            ReadRequest& r = requests[c.user_data];
+            r.done = c.res > 0 ? static_cast<std::size_t>(c.res) : 0;
+        }
+        std::atomic_ref<unsigned>(*cqHead).store(head, std::memory_order_release);
+        return n;
+    }
+
+    // The system refused to go on while `pending` reads were under way: waits for them where
+    // it still can, so that none lands in memory the caller has moved on to use.
+    void Settle(ReadRequest* requests, unsigned pending) {
+        for (int tries = 0; pending > 0 && tries < 100; ++tries) {
+            if (::syscall(__NR_io_uring_enter, fd, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0) < 0 &&
+                errno != EINTR)
+                break;
+            const unsigned n = Reap(requests);
+            pending -= std::min(pending, n);
+        }
+    }
+};
+
+#else
+
+struct BatchReader::Ring {
+    static constexpr unsigned kEntries = 64;
+    unsigned sqEntries = kEntries;
+    static std::unique_ptr<Ring> Open() { return nullptr; }
+    bool Run(ReadRequest*, unsigned) { return false; }
+};
+
+#endif
+
+BatchReader::BatchReader() = default;
+BatchReader::~BatchReader() = default;
+
+void BatchReader::ReadAll(ReadRequest* requests, std::size_t count) {
+    // A ring costs a few system calls to set up: only batches worth it ask for one.
+    constexpr std::size_t kWorthARing = 4;
+    if (!tried_ && count >= kWorthARing) {
+        tried_ = true;
+        ring_ = Ring::Open();
+    }
+    std::size_t at = 0;
+    if (ring_ && count >= 2) {
+        while (at < count) {
+            const auto part =
+                static_cast<unsigned>(std::min<std::size_t>(count - at, ring_->sqEntries));
+            if (!ring_->Run(requests + at, part)) {
+                ring_.reset(); // refused: plain reads from here on
+                break;
+            }
+            at += part;
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        ReadRequest& r = requests[i];
+        if (i >= at)
+            r.done = 0;
+        // A piece that came short (end of the file, an interrupted read) or wasn't read goes on
+        // with plain reads, which tell the end of the file apart.
+        if (r.done < r.count)
+            r.done += ReadFileAt(r.from, r.offset + r.done, static_cast<char*>(r.buffer) + r.done,
+                                 r.count - r.done);
+    }
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {

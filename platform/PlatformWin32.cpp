@@ -428,6 +428,18 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
     return std::fread(buffer, 1, count, from);
 }
 
+// Windows reads each piece on its own: a stream's reads at offsets move its position.
+struct BatchReader::Ring {};
+
+BatchReader::BatchReader() = default;
+BatchReader::~BatchReader() = default;
+
+void BatchReader::ReadAll(ReadRequest* requests, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        requests[i].done =
+            ReadFileAt(requests[i].from, requests[i].offset, requests[i].buffer, requests[i].count);
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     const std::wstring native = WideNative(path);
     if (native.empty())

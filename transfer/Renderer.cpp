@@ -8,9 +8,11 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -19,8 +21,10 @@
 namespace th {
 
 namespace {
-// Output is gathered into writes of this size.
-constexpr std::size_t kGatherBytes = 16 * kCopyBlock;
+// Output is gathered into writes of this size: large enough that a write costs little, small
+// enough that the buffers' memory costs little to touch the first time (on a virtual machine
+// that costs a fault of several microseconds per page: 4 buffers of 1 MiB took 14 ms).
+constexpr std::size_t kGatherBytes = 4 * kCopyBlock;
 // Source bytes are read in pieces of at most this size.
 constexpr std::size_t kStageBytes = 4 * kCopyBlock;
 // Long stretches whose source and output offsets are aligned alike are copied inside the
@@ -52,7 +56,39 @@ void ReadShifted(WaveReader& source, std::uint64_t at, unsigned char* to, std::s
     }
 }
 
+std::atomic<TrackRenderer::SourceReads> sourceReads{TrackRenderer::SourceReads::Measured};
+// What the measurement found, once per process: 0 not yet, 1 in place, 2 staged.
+std::atomic<int> measuredReads{0};
+
+// Whether the system copies as fast into memory aligned differently from the source as into
+// memory aligned like it: times a few reads of up to 64 KiB of `source` both ways, taking the
+// quickest of each (a busy machine only ever slows a read down). Where the difference is
+// large (measured 5-8 times on some hosts) reading in place would cost far more than the move
+// through the stage. nullopt where the source is too short to tell.
+std::optional<bool> ShiftedReadsAreFast(WaveReader& source, unsigned char* stage) {
+    constexpr std::size_t kLeast = 16 * 1024;
+    const auto bytes =
+        static_cast<std::size_t>(std::min<std::uint64_t>(source.Available(), kCopyBlock));
+    if (bytes < kLeast)
+        return std::nullopt;
+    unsigned char* aligned = AlignedLike(stage, source.DataStart());
+    unsigned char* shifted = aligned + 2; // a sample further: the stage has a page to spare
+    using Clock = std::chrono::steady_clock;
+    Clock::duration fastest[2] = {Clock::duration::max(), Clock::duration::max()};
+    for (int round = 0; round < 6; ++round) {
+        const int way = round % 2;
+        const auto t0 = Clock::now();
+        source.ReadAt(0, way == 0 ? aligned : shifted, bytes);
+        fastest[way] = std::min(fastest[way], Clock::now() - t0);
+    }
+    return fastest[1] <= 2 * fastest[0];
+}
+
 } // namespace
+
+void TrackRenderer::SetSourceReads(SourceReads how) {
+    sourceReads.store(how);
+}
 
 // What one output write holds: the bytes in place, aligned like the output, but for the pieces
 // left for the writer to read.
@@ -67,12 +103,44 @@ struct TrackRenderer::Gathered {
         std::make_unique_for_overwrite<unsigned char[]>(kGatherBytes + kPageBytes);
     unsigned char* start = nullptr; // inside memory, aligned like the output
     std::size_t bytes = 0;
-    std::vector<Piece> pieces;
-    std::uint64_t ticket = 0; // of its last write (see BackgroundWriter::Start)
+    std::vector<Piece> pieces; // left to the writer
+    std::vector<Piece> own;    // read by the renderer's thread in one batch before handover
+    bool inPlace = false;      // whether pieces are read in place (else through a stage)
+    std::uint64_t ticket = 0;  // of its last write (see BackgroundWriter::Start)
 
     void Clear() {
         bytes = 0;
         pieces.clear();
+        own.clear();
+    }
+
+    // Reads `list` into place, in batches; bytes past a source's end are zero.
+    void ReadInPlace(std::vector<Piece>& list, platform::BatchReader& batch) {
+        std::array<platform::ReadRequest, 64> requests;
+        for (std::size_t first = 0; first < list.size(); first += requests.size()) {
+            const std::size_t n = std::min(requests.size(), list.size() - first);
+            std::size_t asked = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const Piece& piece = list[first + i];
+                platform::ReadRequest r =
+                    piece.source->RequestAt(piece.from, start + piece.at, piece.count);
+                if (r.count > 0)
+                    requests[asked++] = r;
+            }
+            batch.ReadAll(requests.data(), asked);
+            for (std::size_t i = 0; i < asked; ++i) {
+                const platform::ReadRequest& r = requests[i];
+                std::memset(static_cast<unsigned char*>(r.buffer) + r.done, 0, r.count - r.done);
+            }
+        }
+        list.clear();
+    }
+
+    // Reads `list` through `stage` (see ReadShifted).
+    void ReadStaged(std::vector<Piece>& list, unsigned char* stage) {
+        for (const Piece& piece : list)
+            ReadShifted(*piece.source, piece.from, start + piece.at, piece.count, stage);
+        list.clear();
     }
 };
 
@@ -215,9 +283,10 @@ private:
     }
 
     bool Write(WaveWriter& out, TrackRenderer::Gathered& from) {
-        for (const TrackRenderer::Gathered::Piece& piece : from.pieces)
-            ReadShifted(*piece.source, piece.from, from.start + piece.at, piece.count,
-                        stage_.get());
+        if (from.inPlace)
+            from.ReadInPlace(from.pieces, *batch_);
+        else
+            from.ReadStaged(from.pieces, stage_.get());
         return out.Write(from.start, from.bytes);
     }
 
@@ -231,6 +300,7 @@ private:
     std::thread thread_;
     // Taken by the caller's thread, so that the writer's own can't fail for memory.
     std::unique_ptr<unsigned char[]> stage_ = StageMemory();
+    std::unique_ptr<platform::BatchReader> batch_ = std::make_unique<platform::BatchReader>();
     bool alone_ = false;
     // Write n (counted from 0) waits in jobs_[n % kGathers] until it is done.
     std::array<Job, TrackRenderer::kGathers> jobs_{};
@@ -424,6 +494,7 @@ bool TrackRenderer::FlushOutput() {
     Gathered& g = *gather_[gatherSide_];
     if (g.bytes == 0)
         return true;
+    ReadOwnPieces(g, false);
     handedOver_ += g.bytes;
     const bool writerWasIdle = writer_->IdleBefore(g.ticket = writer_->Start(*out_, g));
     gatherSide_ = (gatherSide_ + 1) % kGathers;
@@ -444,6 +515,47 @@ bool TrackRenderer::FlushOutput() {
     return ok;
 }
 
+void TrackRenderer::ReadOwnPieces(Gathered& g, bool all) {
+    if (g.inPlace) {
+        if (!batch_)
+            batch_ = std::make_unique<platform::BatchReader>();
+        g.ReadInPlace(g.own, *batch_);
+        if (all)
+            g.ReadInPlace(g.pieces, *batch_);
+    } else {
+        if (!stageMemory_)
+            stageMemory_ = StageMemory();
+        g.ReadStaged(g.own, stageMemory_.get());
+        if (all)
+            g.ReadStaged(g.pieces, stageMemory_.get());
+    }
+}
+
+bool TrackRenderer::ReadsInPlace(WaveReader& source) {
+    if (inPlace_ >= 0)
+        return inPlace_ == 1;
+    switch (sourceReads.load()) {
+    case SourceReads::Staged:
+        inPlace_ = 0;
+        break;
+    case SourceReads::InPlace:
+        inPlace_ = 1;
+        break;
+    case SourceReads::Measured:
+        if (measuredReads.load() == 0) {
+            if (!stageMemory_)
+                stageMemory_ = StageMemory();
+            const std::optional<bool> fast = ShiftedReadsAreFast(source, stageMemory_.get());
+            if (!fast)
+                return false; // too short to tell: staged this once, asked again next time
+            measuredReads.store(*fast ? 1 : 2);
+        }
+        inPlace_ = measuredReads.load() == 1 ? 1 : 0;
+        break;
+    }
+    return inPlace_ == 1;
+}
+
 bool TrackRenderer::SettleOutput() {
     return !writer_ || writer_->Wait();
 }
@@ -459,11 +571,25 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
         unsigned char* to = g.start + g.bytes;
         if (!source) {
             std::memset(to, 0, part);
-        } else if (platform::kPositionalReads && part < kCopyBlock &&
-                   static_cast<int>(++pieceTurn_ % kShareSteps) < shareOfReads_) {
-            // Every short piece's turn comes round in kShareSteps; the writer reads
-            // shareOfReads_ of them.
-            g.pieces.push_back({g.bytes, part, source, at});
+        } else if (part < kCopyBlock) {
+            // The buffer's first short piece decides how the buffer's pieces are read.
+            if (g.pieces.empty() && g.own.empty())
+                g.inPlace = ReadsInPlace(*source);
+            if (platform::kPositionalReads &&
+                static_cast<int>(++pieceTurn_ % kShareSteps) < shareOfReads_) {
+                // Every short piece's turn comes round in kShareSteps; the writer reads
+                // shareOfReads_ of them.
+                g.pieces.push_back({g.bytes, part, source, at});
+            } else if (g.inPlace) {
+                // Read in one batch with the others when the buffer is handed over.
+                g.own.push_back({g.bytes, part, source, at});
+            } else {
+                if (!stageMemory_)
+                    stageMemory_ = StageMemory();
+                ReadShifted(*source, at, to, part, stageMemory_.get());
+            }
+        } else if (ReadsInPlace(*source)) {
+            source->ReadAt(at, to, part);
         } else {
             if (!stageMemory_)
                 stageMemory_ = StageMemory();
@@ -527,13 +653,7 @@ WaveReader* TrackRenderer::Source(std::int32_t source) {
         // Closes the least recently used open source, once nothing gathered or being written
         // is still to be read from it.
         SettleOutput();
-        Gathered& g = *gather_[gatherSide_];
-        if (!stageMemory_)
-            stageMemory_ = StageMemory();
-        for (const Gathered::Piece& piece : g.pieces)
-            ReadShifted(*piece.source, piece.from, g.start + piece.at, piece.count,
-                        stageMemory_.get());
-        g.pieces.clear();
+        ReadOwnPieces(*gather_[gatherSide_], true);
         TrackSource* oldest = nullptr;
         for (TrackSource& other : sources_)
             if (other.reader && (!oldest || other.lastUse < oldest->lastUse))

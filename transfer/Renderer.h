@@ -5,6 +5,7 @@
 // track listed last among those that cover p (start <= p < end): from that event's source at
 // src + (p - start), or zero for a "(Silence)" event; zero where no event covers p.
 // Zero-length and reversed events cover nothing; nothing is written past TrackEnd.
+#include "platform/Platform.h"
 #include "song/SongEvent.h"
 #include "song/Types.h"
 #include "transfer/Selection.h"
@@ -71,6 +72,15 @@ public:
     // What one write of the output holds (defined with the renderer).
     struct Gathered;
 
+    // How source bytes reach the output's buffers. On some hosts the system copies 5-8 times
+    // slower between addresses aligned differently within 64 bytes; there they are read into
+    // memory aligned like the source first and moved into place by the processor (Staged).
+    // Elsewhere they are read straight into place, short pieces in batches (InPlace). Measured
+    // picks one by timing a few reads once per process.
+    enum class SourceReads { Measured, Staged, InPlace };
+    // For the tests, which render both ways.
+    static void SetSourceReads(SourceReads how);
+
 private:
     friend class BackgroundWriter;
     // One row of the track with its positions, converted once per track.
@@ -91,6 +101,10 @@ private:
     const TrackRow& RowOf(std::int32_t row) const;
     WaveReader* Source(std::int32_t source);
     bool Append(WaveReader* source, std::uint64_t at, std::size_t count);
+    // Reads the pieces of `g` still to be read by this thread (all of them with `all`).
+    void ReadOwnPieces(Gathered& g, bool all);
+    // Whether source bytes are read straight into place (see SourceReads).
+    bool ReadsInPlace(WaveReader& source);
     // Hands what is gathered to the output, to be written while the next piece is gathered;
     // false when an earlier write failed.
     bool FlushOutput();
@@ -119,8 +133,11 @@ private:
     static constexpr std::size_t kGathers = 4;
     std::unique_ptr<Gathered> gather_[kGathers];
     std::unique_ptr<unsigned char[]> stageMemory_; // where this thread reads source bytes
-    std::size_t gatherSide_ = 0;                   // the buffer being filled
-    std::uint64_t handedOver_ = 0;                 // audio bytes handed to the output so far
+    std::unique_ptr<platform::BatchReader> batch_; // this thread's reads of short pieces
+    std::vector<platform::ReadRequest> requests_;
+    int inPlace_ = -1;             // ReadsInPlace, once known (-1 before)
+    std::size_t gatherSide_ = 0;   // the buffer being filled
+    std::uint64_t handedOver_ = 0; // audio bytes handed to the output so far
     // Of every few short pieces, how many the writer reads itself (see FlushOutput).
     int shareOfReads_ = 0;
     unsigned pieceTurn_ = 0;

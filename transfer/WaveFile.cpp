@@ -248,6 +248,18 @@ std::size_t WaveReader::ReadAt(std::uint64_t at, void* buffer, std::size_t count
     return got;
 }
 
+platform::ReadRequest WaveReader::RequestAt(std::uint64_t at, void* buffer, std::size_t count) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t want = 0;
+    if (at < available_)
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(count, available_ - at));
+    std::memset(out + want, 0, count - want);
+    // Where the system has no positional read the stream will have moved.
+    if (!platform::kPositionalReads && want > 0)
+        filePos_ = kUnknownPos;
+    return {file_, dataStart_ + at, out, want, 0};
+}
+
 std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why) {
     FilePtr f = OpenForReading(path, why);
     if (!f)

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
+#include <vector>
 
 namespace fs = std::filesystem;
 using platform::AttrArchive;
@@ -194,6 +196,48 @@ TEST_F(DriveFiles, OpensAndReadsOnlyFiles) {
     EXPECT_EQ(platform::OpenFile("E:\\Song", "rb"), nullptr);
     EXPECT_EQ(platform::OpenFile("Y:\\x.wav", "wb"), nullptr);
     EXPECT_EQ(platform::OpenFile("E:\\NoFolder\\x.wav", "wb"), nullptr);
+}
+
+// Batches of reads at offsets in two files, of every size a renderer asks for: pieces inside
+// the file, reaching past its end, wholly past it, and more of them than one request to the
+// system takes; each must bring exactly the file's bytes and tell how many came.
+TEST_F(DriveFiles, BatchedReadsBringEachPieceAndStopAtTheEnd) {
+    const std::string a = testsupport::Pattern(300000, 3);
+    const std::string b = testsupport::Pattern(5000, 4);
+    testsupport::WriteFile(dir_ / "a.wav", a);
+    testsupport::WriteFile(dir_ / "b.wav", b);
+    std::FILE* fa = platform::OpenFile("E:\\a.wav", "rb");
+    std::FILE* fb = platform::OpenFile("E:\\b.wav", "rb");
+    ASSERT_TRUE(fa && fb);
+    struct Case {
+        std::size_t pieces;
+        std::size_t longest;
+    };
+    platform::BatchReader batch;
+    std::mt19937 rng(5);
+    for (const Case c : {Case{1, 100}, Case{3, 9000}, Case{40, 9000}, Case{64, 70000}, Case{65, 2},
+                         Case{300, 9000}}) {
+        std::vector<platform::ReadRequest> requests(c.pieces);
+        std::vector<std::string> into(c.pieces);
+        for (std::size_t i = 0; i < c.pieces; ++i) {
+            const bool inA = rng() % 3 != 0;
+            const std::size_t size = inA ? a.size() : b.size();
+            into[i].assign(1 + rng() % c.longest, '?');
+            const std::size_t at = rng() % (size + 200); // some start past the end
+            requests[i] = {inA ? fa : fb, at, into[i].data(), into[i].size(), 12345};
+        }
+        batch.ReadAll(requests.data(), requests.size());
+        for (std::size_t i = 0; i < c.pieces; ++i) {
+            const std::string& file = requests[i].from == fa ? a : b;
+            const std::size_t at = std::min<std::size_t>(requests[i].offset, file.size());
+            const std::string want = file.substr(at, requests[i].count);
+            ASSERT_EQ(requests[i].done, want.size()) << c.pieces << " " << i;
+            EXPECT_EQ(into[i].substr(0, want.size()), want) << c.pieces << " " << i;
+            EXPECT_EQ(into[i].substr(want.size()), std::string(into[i].size() - want.size(), '?'));
+        }
+    }
+    std::fclose(fa);
+    std::fclose(fb);
 }
 
 TEST_F(DriveFiles, FreeBytesAreThoseOfTheMappedFolder) {
