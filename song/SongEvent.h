@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,19 +81,46 @@ struct SongEvent {
 
 // 9999 rows numbered from 1. Rows 1..EventCount are valid; a fill never clears rows past it,
 // and no reader looks past it.
+//
+// Room for every row is taken at once, but a row is made (its memory touched) only when it is
+// first asked for: most songs have far fewer rows, and every page of memory touched for the
+// first time costs a fault (several microseconds on a virtual machine, where all 9999 rows
+// took milliseconds of every import). The room never moves, so a row once handed out stays
+// where it is; a row never made reads as an empty one.
 class SongEventTable {
 public:
     static constexpr int kRows = 9999;
 
-    SongEventTable() : rows_(kRows) {}
+    SongEventTable() { rows_.reserve(kRows); }
+    SongEventTable(const SongEventTable& other) : SongEventTable() { *this = other; }
+    SongEventTable& operator=(const SongEventTable& other) {
+        rows_ = other.rows_; // within the room taken: nothing moves
+        EventCount = other.EventCount;
+        return *this;
+    }
 
-    // Row r, 1 <= r <= kRows.
-    SongEvent& Row(int r) { return rows_.at(static_cast<std::size_t>(r - 1)); }
-    const SongEvent& Row(int r) const { return rows_.at(static_cast<std::size_t>(r - 1)); }
+    // Row r, 1 <= r <= kRows (std::out_of_range otherwise).
+    SongEvent& Row(int r) {
+        const std::size_t i = Index(r);
+        while (rows_.size() <= i)
+            rows_.emplace_back();
+        return rows_[i];
+    }
+    const SongEvent& Row(int r) const {
+        static const SongEvent kNeverMade;
+        const std::size_t i = Index(r);
+        return i < rows_.size() ? rows_[i] : kNeverMade;
+    }
 
     std::int32_t EventCount = 0;
 
 private:
+    static std::size_t Index(int r) {
+        if (r < 1 || r > kRows)
+            throw std::out_of_range("event row " + std::to_string(r));
+        return static_cast<std::size_t>(r - 1);
+    }
+
     std::vector<SongEvent> rows_;
 };
 

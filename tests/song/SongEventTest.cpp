@@ -63,5 +63,36 @@ TEST(TimecodeText, AnEventListKeepsLongTimecodeFieldsWhole) {
     EXPECT_EQ(table.Row(1).DestOut, "x");
 }
 
+// Rows are made when first asked for: a row handed out stays in place while later rows are
+// made, one never made reads as empty, copies keep every row, and rows outside 1..9999 are
+// refused.
+TEST(SongEventTable, RowsStayInPlaceAndReadEmptyUntilMade) {
+    SongEventTable table;
+    const SongEventTable& view = table;
+    EXPECT_EQ(view.Row(SongEventTable::kRows).SourceFile, "");
+    SongEvent& first = table.Row(1);
+    first.SourceFile = "ZT60001.WAV";
+    table.Row(5000).DestChannel = 3;
+    table.Row(SongEventTable::kRows).EntryNo = 9999;
+    EXPECT_EQ(&first, &table.Row(1));
+    EXPECT_EQ(view.Row(1).SourceFile, "ZT60001.WAV");
+    EXPECT_EQ(view.Row(4999).DestChannel, 0);
+
+    table.EventCount = 2;
+    SongEventTable copy = table;
+    SongEvent& copied = copy.Row(1);
+    copy.Row(SongEventTable::kRows).EntryNo = 1;
+    EXPECT_EQ(&copied, &copy.Row(1));
+    EXPECT_EQ(copy.Row(1).SourceFile, "ZT60001.WAV");
+    EXPECT_EQ(copy.Row(5000).DestChannel, 3);
+    EXPECT_EQ(copy.EventCount, 2);
+    EXPECT_EQ(view.Row(SongEventTable::kRows).EntryNo, 9999);
+
+    for (const int outside : {0, -1, SongEventTable::kRows + 1}) {
+        EXPECT_THROW(table.Row(outside), std::out_of_range) << outside;
+        EXPECT_THROW(view.Row(outside), std::out_of_range) << outside;
+    }
+}
+
 } // namespace
 } // namespace th
