@@ -98,7 +98,9 @@ std::vector<DirEntry> ListDirectory(const std::string& pattern);
 // True at the first subfolder of `path` (hidden ones count), without looking at every file.
 bool HasSubdirectory(const std::string& path);
 
-bool FileExists(const std::string& path);      // exists and is not a directory
+bool FileExists(const std::string& path); // exists and is not a directory
+// The size in bytes of a file; nullopt when there is no such file.
+std::optional<std::uint64_t> FileSize(const std::string& path);
 bool DirectoryExists(const std::string& path); // exists and is a directory
 // Attribute bits of a file or folder; nullopt when it does not exist.
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path);
@@ -192,6 +194,15 @@ private:
     std::unique_ptr<Ring> ring_;
     bool tried_ = false; // whether the ring was asked for
 };
+
+// Memory touched for the first time costs a fault per page (on a virtual machine, several
+// microseconds each). PrepareMemory asks the system to back [p, p + bytes) at once, in one call
+// (Linux; elsewhere nothing happens), which halves that cost; WarmMemory also reads a byte of
+// every page, so that on a helper thread it takes the whole cost off the thread that will use
+// the memory. Neither changes what the memory holds.
+inline constexpr std::size_t kMemoryPageBytes = 4096;
+void PrepareMemory(void* p, std::size_t bytes);
+void WarmMemory(void* p, std::size_t bytes);
 
 // Has the memory allocator keep what is freed for the next allocations instead of giving it
 // back to the system at once: a transfer frees the edit list it has read just before it takes

@@ -181,6 +181,18 @@ bool IsDeviceDrive(const std::string& rootPath) {
     return GetDriveType(rootPath) == DriveType::Removable && rootPath != "A:\\";
 }
 
+void WarmMemory(void* p, std::size_t bytes) {
+    PrepareMemory(p, bytes);
+    // A read of one byte per page; the bytes are not changed.
+    const auto* bytesAt = static_cast<const volatile unsigned char*>(p);
+    unsigned char sum = 0;
+    for (std::size_t at = 0; at < bytes; at += kMemoryPageBytes)
+        sum = static_cast<unsigned char>(sum + bytesAt[at]);
+    if (bytes > 0)
+        sum = static_cast<unsigned char>(sum + bytesAt[bytes - 1]);
+    (void)sum;
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::FILE* f = OpenFile(path, "rb");
     if (!f)
@@ -191,7 +203,11 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::size_t used = 0;
     if (std::fseek(f, 0, SEEK_END) == 0) {
         const long length = std::ftell(f);
-        content.resize(length > 0 ? static_cast<std::size_t>(length) + 1 : 0);
+        if (length > 0) {
+            content.reserve(static_cast<std::size_t>(length) + 1);
+            PrepareMemory(content.data(), content.capacity());
+            content.resize(static_cast<std::size_t>(length) + 1);
+        }
         std::rewind(f);
     }
     for (;;) {

@@ -437,6 +437,13 @@ bool FileExists(const std::string& path) {
     return StatFollowing(Resolve(path).native, st) && S_ISREG(st.st_mode);
 }
 
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+    struct stat st;
+    if (!StatFollowing(Resolve(path).native, st) || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 bool DirectoryExists(const std::string& path) {
     struct stat st;
     return StatFollowing(Resolve(path).native, st) && S_ISDIR(st.st_mode);
@@ -783,6 +790,20 @@ bool StartWriteBack(std::FILE* f) {
     ::sync_file_range(::fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
     return true;
+}
+
+void PrepareMemory(void* p, std::size_t bytes) {
+#if defined(__linux__)
+    // Whole pages inside the range only: a page it shares with other memory is left alone.
+    constexpr int kPopulateWrite = 23; // MADV_POPULATE_WRITE, Linux 5.14; older ones refuse it
+    const auto from =
+        (reinterpret_cast<std::uintptr_t>(p) + kMemoryPageBytes - 1) & ~(kMemoryPageBytes - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kMemoryPageBytes - 1);
+    if (to > from)
+        ::madvise(reinterpret_cast<void*>(from), to - from, kPopulateWrite);
+#else
+    (void)p, (void)bytes;
+#endif
 }
 
 void KeepFreedMemory() {

@@ -356,6 +356,14 @@ bool FileExists(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(WideNative(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
 bool DirectoryExists(const std::string& path) {
     const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -426,6 +434,10 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
         _fseeki64(from, static_cast<__int64>(offset), SEEK_SET) != 0)
         return 0;
     return std::fread(buffer, 1, count, from);
+}
+
+void PrepareMemory(void* p, std::size_t bytes) {
+    (void)p, (void)bytes; // a first touch costs what it costs
 }
 
 // Windows reads each piece on its own: a stream's reads at offsets move its position.
