@@ -336,6 +336,10 @@ std::vector<std::string> LoadLines(const std::string& path) {
 }
 
 TextLines::TextLines(std::string text) : text_(std::make_unique<std::string>(std::move(text))) {
+    // Room for every line at once (a text with line feeds has about one line per feed): a
+    // growing index would be copied and would touch fresh memory at every step.
+    lines_.reserve(static_cast<std::size_t>(std::count(text_->begin(), text_->end(), '\n')) + 1);
+    PrepareMemory(lines_.data(), lines_.capacity() * sizeof(std::string_view));
     ForEachLine(*text_, [this](std::string_view line) { lines_.push_back(line); });
 }
 
