@@ -43,10 +43,10 @@ std::string Join(const Lines& lines) {
 
 // Every field of an event, for comparing two.
 std::string Describe(const SongEvent& e) {
-    return e.EntryTag + "|" + std::to_string(e.EntryNo) + "|" + e.EditKind + "|" + e.SourceType +
-           "|" + e.SourceFile + "|" + std::to_string(e.SourceChannel) + "|" +
+    return e.EntryTag.str() + "|" + std::to_string(e.EntryNo) + "|" + e.EditKind.str() + "|" +
+           e.SourceType.str() + "|" + e.SourceFile + "|" + std::to_string(e.SourceChannel) + "|" +
            std::to_string(e.DestChannel) + "|" + e.SourceIn.str() + "|" + e.DestIn.str() + "|" +
-           e.DestOut.str() + "|" + e.Remainder;
+           e.DestOut.str() + "|" + e.Remainder.str();
 }
 
 std::string CutLine(int no, const std::string& file, int track) {

@@ -10,26 +10,33 @@
 namespace th {
 namespace {
 
-// Texts on both sides of the length kept in place: the empty text, a timecode, the longest
-// kept in place, one byte more, and a long damaged field.
-const std::string kTexts[] = {"", "00|00|54.09|1428", std::string(23, 'a'), std::string(24, 'b'),
-                              std::string(300, 'c') + "\t\"x\""};
+// Both sizes of text field, each with texts on both sides of the length it keeps in place:
+// the empty text, a timecode, the longest kept in place, one byte more, and a long damaged
+// field.
+template <class Text> class TextField : public ::testing::Test {};
+using TextSizes = ::testing::Types<ShortText, TimecodeText>;
+TYPED_TEST_SUITE(TextField, TextSizes);
 
-TEST(TimecodeText, KeepsEveryTextWholeThroughCopiesMovesAndReassignments) {
-    for (const std::string& first : kTexts) {
-        for (const std::string& second : kTexts) {
+TYPED_TEST(TextField, KeepsEveryTextWholeThroughCopiesMovesAndReassignments) {
+    using Text = TypeParam;
+    const std::string texts[] = {"", "00|00|54.09|1428", std::string(Text::kKeptInPlace, 'a'),
+                                 std::string(Text::kKeptInPlace + 1, 'b'),
+                                 std::string(300, 'c') + "\t\"x\""};
+    for (const std::string& first : texts) {
+        for (const std::string& second : texts) {
             SCOPED_TRACE(first.size());
             SCOPED_TRACE(second.size());
-            TimecodeText a(first);
+            Text a(first);
             EXPECT_EQ(a, first);
+            EXPECT_EQ(a.size(), first.size());
             EXPECT_EQ(a.data()[a.size()], '\0');
 
-            TimecodeText copy(a);
+            Text copy(a);
             a = second;
             EXPECT_EQ(copy, first);
             EXPECT_EQ(a, second);
 
-            TimecodeText moved(std::move(copy));
+            Text moved(std::move(copy));
             EXPECT_EQ(moved, first);
             copy = "z"; // a moved-from text takes a new one
             EXPECT_EQ(copy, "z");
