@@ -90,8 +90,9 @@ void TrackRenderer::SetSourceReads(SourceReads how) {
     sourceReads.store(how);
 }
 
-// What one output write holds: the bytes in place, aligned like the output, but for the pieces
-// left for the writer to read.
+// What one output write holds: the bytes in place, aligned like the output, but for the short
+// pieces still to be read: by the writer before it writes, or by the renderer's thread in one
+// batch when it hands the buffer over.
 struct TrackRenderer::Gathered {
     struct Piece {
         std::size_t at; // offset from start
