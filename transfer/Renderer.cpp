@@ -461,8 +461,11 @@ bool TrackRenderer::OpenOutput(int n) {
     // The whole track is written, from TrackStart to TrackEnd.
     out_->Reserve(TrackEnd - TrackStart);
     for (auto& gathered : gather_)
-        if (!gathered)
+        if (!gathered) {
             gathered = std::make_unique<Gathered>();
+            // Backed in one call rather than a fault per page as the first track fills it.
+            platform::PrepareMemory(gathered->memory.get(), kGatherBytes + kPageBytes);
+        }
     if (!writer_)
         writer_ = std::make_unique<BackgroundWriter>();
     writer_->Reset(); // settled above: nothing of an earlier output waits
