@@ -594,6 +594,7 @@ struct BatchReader::Ring {
     unsigned* cqTail = nullptr;
     unsigned cqMask = 0;
     io_uring_cqe* cqes = nullptr;
+    bool unknownOp = false; // a read came back refused as such
 
     ~Ring() {
         if (sqes != MAP_FAILED)
@@ -651,7 +652,8 @@ struct BatchReader::Ring {
     }
 
     // Hands over requests[0, count) (count <= sqEntries) and waits for all of them. Returns
-    // false when the system refused the batch; then none of it is known to be done.
+    // false when the system refused the batch or doesn't know the read (a kernel older than
+    // 5.6); then none of it is known to be done.
     bool Run(ReadRequest* requests, unsigned count) {
         unsigned tail = *sqTail; // only this thread moves it
         for (unsigned i = 0; i < count; ++i) {
@@ -682,7 +684,7 @@ struct BatchReader::Ring {
                 submitted += static_cast<unsigned>(n);
             reaped += Reap(requests);
         }
-        return true;
+        return !unknownOp;
     }
 
     // Takes every completion present; returns how many.
@@ -694,6 +696,7 @@ struct BatchReader::Ring {
             const io_uring_cqe& c = cqes[head & cqMask];
             ReadRequest& r = requests[c.user_data];
             r.done = c.res > 0 ? static_cast<std::size_t>(c.res) : 0;
+            unknownOp = unknownOp || c.res == -EINVAL || c.res == -EOPNOTSUPP;
         }
         std::atomic_ref<unsigned>(*cqHead).store(head, std::memory_order_release);
         return n;
