@@ -5,9 +5,6 @@
 #include <algorithm>
 #include <system_error>
 
-#include <cstring>
-#include <ostream>
-
 namespace th {
 
 void SongEventTable::Expect(int rows) {
