@@ -382,6 +382,9 @@ bool TrackRenderer::PrepareTrack(int n) {
     const std::int32_t count =
         std::clamp<std::int32_t>(table_.EventCount, 0, SongEventTable::kRows);
     rowIndex_.assign(static_cast<std::size_t>(count) + 1, -1);
+    // Room for every row at once: a growing list would be copied, touching fresh memory at
+    // every step.
+    rows_.reserve(static_cast<std::size_t>(count));
     std::unordered_map<std::string_view, std::int32_t> sourceOf;
     for (std::int32_t i = 1; i <= count; ++i) {
         const SongEvent& e = table_.Row(i);
@@ -426,6 +429,7 @@ bool TrackRenderer::PrepareTrack(int n) {
 
     // Events that cover something, in order of their start (ties: the later row first).
     byStart_.clear();
+    byStart_.reserve(rows_.size());
     for (std::size_t k = 0; k < rows_.size(); ++k)
         if (rows_[k].start < rows_[k].end && rows_[k].start < TrackEnd)
             byStart_.push_back(k);
