@@ -98,10 +98,10 @@ std::vector<DirEntry> ListDirectory(const std::string& pattern);
 // True at the first subfolder of `path` (hidden ones count), without looking at every file.
 bool HasSubdirectory(const std::string& path);
 
-bool FileExists(const std::string& path); // exists and is not a directory
+bool FileExists(const std::string& path);      // exists and is not a directory
+bool DirectoryExists(const std::string& path); // exists and is a directory
 // The size in bytes of a file; nullopt when there is no such file.
 std::optional<std::uint64_t> FileSize(const std::string& path);
-bool DirectoryExists(const std::string& path); // exists and is a directory
 // Attribute bits of a file or folder; nullopt when it does not exist.
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path);
 // The read-only attribute; on POSIX a missing write permission for the file's owner (whoever

@@ -523,6 +523,12 @@ bool TrackRenderer::FlushOutput() {
     return ok;
 }
 
+unsigned char* TrackRenderer::Stage() {
+    if (!stageMemory_)
+        stageMemory_ = StageMemory();
+    return stageMemory_.get();
+}
+
 void TrackRenderer::ReadOwnPieces(Gathered& g, bool all) {
     if (g.inPlace) {
         if (!batch_)
@@ -531,11 +537,9 @@ void TrackRenderer::ReadOwnPieces(Gathered& g, bool all) {
         if (all)
             g.ReadInPlace(g.pieces, *batch_);
     } else {
-        if (!stageMemory_)
-            stageMemory_ = StageMemory();
-        g.ReadStaged(g.own, stageMemory_.get());
+        g.ReadStaged(g.own, Stage());
         if (all)
-            g.ReadStaged(g.pieces, stageMemory_.get());
+            g.ReadStaged(g.pieces, Stage());
     }
 }
 
@@ -551,9 +555,7 @@ bool TrackRenderer::ReadsInPlace(WaveReader& source) {
         break;
     case SourceReads::Measured:
         if (measuredReads.load() == 0) {
-            if (!stageMemory_)
-                stageMemory_ = StageMemory();
-            const std::optional<bool> fast = ShiftedReadsAreFast(source, stageMemory_.get());
+            const std::optional<bool> fast = ShiftedReadsAreFast(source, Stage());
             if (!fast)
                 return false; // too short to tell: staged this once, asked again next time
             measuredReads.store(*fast ? 1 : 2);
@@ -592,16 +594,12 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
                 // Read in one batch with the others when the buffer is handed over.
                 g.own.push_back({g.bytes, part, source, at});
             } else {
-                if (!stageMemory_)
-                    stageMemory_ = StageMemory();
-                ReadShifted(*source, at, to, part, stageMemory_.get());
+                ReadShifted(*source, at, to, part, Stage());
             }
         } else if (ReadsInPlace(*source)) {
             source->ReadAt(at, to, part);
         } else {
-            if (!stageMemory_)
-                stageMemory_ = StageMemory();
-            ReadShifted(*source, at, to, part, stageMemory_.get());
+            ReadShifted(*source, at, to, part, Stage());
         }
         g.bytes += part;
         at += part;

@@ -103,6 +103,8 @@ private:
     bool Append(WaveReader* source, std::uint64_t at, std::size_t count);
     // Reads the pieces of `g` still to be read by this thread (all of them with `all`).
     void ReadOwnPieces(Gathered& g, bool all);
+    // This thread's memory aligned like a source (see ReadShifted), taken when first needed.
+    unsigned char* Stage();
     // Whether source bytes are read straight into place (see SourceReads).
     bool ReadsInPlace(WaveReader& source);
     // Hands what is gathered to the output, to be written while the next piece is gathered;
