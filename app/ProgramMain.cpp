@@ -2,6 +2,7 @@
 #include "app/Main.h"
 
 #include "Version.h"
+#include "platform/Platform.h"
 
 #include <exception>
 #include <iostream>
@@ -23,6 +24,7 @@ bool PrintInformation(const th::StartOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::KeepFreedMemory();
     // Alone on the command line, --help and --version answer before the window system is
     // reached, so they work in a terminal without a display.
     if (argc == 2) {

@@ -206,7 +206,9 @@ void WarmMemory(void* p, std::size_t bytes);
 
 // Has the memory allocator keep what is freed for the next allocations instead of giving it
 // back to the system at once: a transfer frees the edit list it has read just before it takes
-// its copy buffers, and memory the system hands out afresh costs a fault per page.
+// its copy buffers, and memory the system hands out afresh costs a fault per page. Where the
+// system has large pages, the heap the program goes on to use is backed by them: a fault then
+// brings 2 MiB instead of 4 KiB. Called once, first thing in main.
 void KeepFreedMemory();
 
 // Called first by a helper thread: the signals that ask the program to stop (Ctrl+C, SIGTERM)

@@ -809,11 +809,43 @@ void PrepareMemory(void* p, std::size_t bytes) {
 #endif
 }
 
+namespace {
+// The heap from here on is asked to be backed by large pages (2 MiB, the system's transparent
+// huge pages): a large page costs one fault where 512 small ones cost one each, and on a
+// virtual machine that is several microseconds apiece, milliseconds for every megabyte a
+// transfer touches. kLargeHeapBytes are taken from the heap, the part of them that starts and
+// ends on a large page's boundary is marked, and the block is given back; the bytes below the
+// first boundary stay taken for good, so that the allocations that follow start in the marked
+// part. Where the system has no such pages the mark does nothing: the memory is only address
+// space until it is touched.
+void BackHeapWithLargePages() {
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+    constexpr std::size_t kLargeHeapBytes = std::size_t{16} << 20;
+    void* block = std::malloc(kLargeHeapBytes);
+    if (!block)
+        return;
+    const auto at = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t from = (at + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t to = (at + kLargeHeapBytes) & ~(kLargePage - 1);
+    const bool marked = ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE) == 0;
+    std::free(block);
+    if (marked && from > at) {
+        // From the top of the heap, where the block was: ends where the marked part begins
+        // (an allocation's bookkeeping takes a word before it).
+        static void* const below = std::malloc(from - at - sizeof(std::size_t));
+        (void)below;
+    }
+}
+} // namespace
+
 void KeepFreedMemory() {
 #ifdef __GLIBC__
     // Blocks up to 64 MiB come from the heap, and up to 64 MiB free at its top stay there.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#ifdef __linux__
+    BackHeapWithLargePages();
+#endif
 #endif
 }
 
