@@ -115,6 +115,20 @@ struct TrackRenderer::Gathered {
         own.clear();
     }
 
+    // Adds `piece` to `list`, as part of the last one where it continues it in the source and
+    // in the buffer: a stretch gathered block by block is then read in one request.
+    static void Add(std::vector<Piece>& list, const Piece& piece) {
+        if (!list.empty()) {
+            Piece& last = list.back();
+            if (last.source == piece.source && last.at + last.count == piece.at &&
+                last.from + last.count == piece.from) {
+                last.count += piece.count;
+                return;
+            }
+        }
+        list.push_back(piece);
+    }
+
     // Reads `list` into place, in batches; bytes past a source's end are zero.
     void ReadInPlace(std::vector<Piece>& list, platform::BatchReader& batch) {
         std::array<platform::ReadRequest, 64> requests;
@@ -592,12 +606,19 @@ bool TrackRenderer::Append(WaveReader* source, std::uint64_t at, std::size_t cou
                 g.pieces.push_back({g.bytes, part, source, at});
             } else if (g.inPlace) {
                 // Read in one batch with the others when the buffer is handed over.
-                g.own.push_back({g.bytes, part, source, at});
+                Gathered::Add(g.own, {g.bytes, part, source, at});
             } else {
                 ReadShifted(*source, at, to, part, Stage());
             }
         } else if (ReadsInPlace(*source)) {
-            source->ReadAt(at, to, part);
+            // A whole block: read with the buffer's other pieces when it is handed over, in one
+            // request with the blocks next to it.
+            if (g.pieces.empty() && g.own.empty())
+                g.inPlace = true;
+            if (g.inPlace)
+                Gathered::Add(g.own, {g.bytes, part, source, at});
+            else
+                source->ReadAt(at, to, part);
         } else {
             ReadShifted(*source, at, to, part, Stage());
         }
