@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: list_bench PATH [RUNS]\n");
         return 2;
     }
+    platform::KeepFreedMemory(); // as the programs do
     const std::string path = argv[1];
     const int runs = argc > 2 ? std::atoi(argv[2]) : 9;
     const th::Lines lines = platform::LoadLines(path);

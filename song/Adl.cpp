@@ -287,11 +287,24 @@ EventFields EventFieldsOf(std::string_view line, std::size_t cut = 10) {
     return fields;
 }
 
+// Fields are a few bytes long: a plain loop costs less than a search call.
+bool HasBlank(std::string_view field) {
+    for (const char c : field)
+        if (c == ' ')
+            return true;
+    return false;
+}
+
 // Field k (0..9) without blanks; the file name (field 4) also without quotes.
 template <class Text> void AssignField(Text& to, std::string_view field, std::size_t k) {
-    // The usual file name: quoted, with nothing else to remove.
-    if (k == 4 && field.size() >= 2 && field.front() == '"' && field.back() == '"' &&
-        field.find_first_of(" \"", 1) == field.size() - 1) {
+    if (k != 4) {
+        if (!HasBlank(field)) {
+            to.assign(field);
+            return;
+        }
+    } else if (field.size() >= 2 && field.front() == '"' && field.back() == '"' &&
+               field.find_first_of(" \"", 1) == field.size() - 1) {
+        // The usual file name: quoted, with nothing else to remove.
         to.assign(field.substr(1, field.size() - 2));
         return;
     }
@@ -303,10 +316,6 @@ template <class Text> void AssignField(Text& to, std::string_view field, std::si
     std::string kept;
     std::remove_copy_if(field.begin(), field.end(), std::back_inserter(kept), removed);
     to.assign(kept);
-}
-
-bool HasBlank(std::string_view field) {
-    return field.find(' ') != std::string_view::npos;
 }
 
 int IntField(std::string_view field, std::size_t k) {

@@ -57,9 +57,17 @@ public:
     ~InlineText() { Release(); }
 
     void assign(std::string_view text) {
+        if (text.size() <= kKeptInPlace && !OnHeap()) {
+            // In place over the old text, which `text` may be part of. An empty view may have
+            // no bytes at all to copy from.
+            if (!text.empty())
+                std::memmove(bytes_, text.data(), text.size());
+            bytes_[text.size()] = 0;
+            bytes_[kBytes - 1] = static_cast<unsigned char>(text.size());
+            return;
+        }
         if (text.size() <= kKeptInPlace) {
-            // Copied before the old heap text is released: `text` may point into it. An empty
-            // view may have no bytes at all to copy from.
+            // Copied before the old heap text is released: `text` may point into it.
             char local[kKeptInPlace + 1] = {};
             if (!text.empty())
                 std::memcpy(local, text.data(), text.size());

@@ -35,6 +35,7 @@ TYPED_TEST(TextField, KeepsEveryTextWholeThroughCopiesMovesAndReassignments) {
             a = second;
             EXPECT_EQ(copy, first);
             EXPECT_EQ(a, second);
+            EXPECT_EQ(a.data()[a.size()], '\0'); // also where a longer text stood
 
             Text moved(std::move(copy));
             EXPECT_EQ(moved, first);
@@ -48,6 +49,7 @@ TYPED_TEST(TextField, KeepsEveryTextWholeThroughCopiesMovesAndReassignments) {
             // A text assigned from a part of itself: the part is taken before the old text goes.
             moved.assign(moved.view().substr(moved.size() / 2));
             EXPECT_EQ(moved, second.substr(second.size() / 2));
+            EXPECT_EQ(moved.data()[moved.size()], '\0');
             moved.clear();
             EXPECT_TRUE(moved.empty());
             EXPECT_EQ(moved, "");
