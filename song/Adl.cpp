@@ -295,6 +295,13 @@ bool HasBlank(std::string_view field) {
     return false;
 }
 
+bool HasBlankOrQuote(std::string_view field) {
+    for (const char c : field)
+        if (c == ' ' || c == '"')
+            return true;
+    return false;
+}
+
 // Field k (0..9) without blanks; the file name (field 4) also without quotes.
 template <class Text> void AssignField(Text& to, std::string_view field, std::size_t k) {
     if (k != 4) {
@@ -303,7 +310,7 @@ template <class Text> void AssignField(Text& to, std::string_view field, std::si
             return;
         }
     } else if (field.size() >= 2 && field.front() == '"' && field.back() == '"' &&
-               field.find_first_of(" \"", 1) == field.size() - 1) {
+               !HasBlankOrQuote(field.substr(1, field.size() - 2))) {
         // The usual file name: quoted, with nothing else to remove.
         to.assign(field.substr(1, field.size() - 2));
         return;
@@ -407,9 +414,32 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
             break;
     } while (true);
 
+    const int count = stored - 1;
+    if (table.Untouched()) {
+        // Nothing in the table to keep: each row is filled as its line is read, and a bad
+        // field unmakes the rows again, which leaves the table as it was.
+        try {
+            for (int r = 1; r <= count; ++r) {
+                const std::size_t line = open + static_cast<std::size_t>(r);
+                const EventFields fields = EventFieldsOf(lines[line]);
+                EventNumbers n;
+                try {
+                    n = NumbersOf(fields);
+                } catch (TextError& e) {
+                    e.SetLine(line + 1);
+                    throw;
+                }
+                FillEvent(table.Row(r), fields, n);
+            }
+        } catch (...) {
+            table.UnmakeRows();
+            throw;
+        }
+        table.EventCount = count;
+        return true;
+    }
     // Convert every number before touching the table, so a bad field leaves it as it was;
     // then fill the rows in place.
-    const int count = stored - 1;
     std::vector<EventNumbers> numbers;
     numbers.reserve(static_cast<std::size_t>(count));
     for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line) {

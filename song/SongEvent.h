@@ -138,13 +138,15 @@ private:
 using TimecodeText = InlineText<24>;
 // The short fields of an event line: "(Entry)", "(Cut)" or "(Silence)", "F", "_" (14 fit).
 using ShortText = InlineText<16>;
+// A source file's name: the recorder's take the 11 characters of "ZT60001.WAV" (22 fit).
+using FileNameText = InlineText<24>;
 
 struct SongEvent {
     ShortText EntryTag;             // "(Entry)"
     std::int32_t EntryNo = 0;       // "0001" gives 1
     ShortText EditKind;             // "(Cut)" or "(Silence)"; only "(Silence)" is ever tested
     ShortText SourceType;           // "F"; empty in a silence row
-    std::string SourceFile;         // bare file name in the song folder, quotes removed
+    FileNameText SourceFile;        // bare file name in the song folder, quotes removed
     std::int32_t SourceChannel = 0; // 1 in a silence row
     std::int32_t DestChannel = 0;   // the track, 1 to 8
     TimecodeText SourceIn;          // where the audio starts in the source
@@ -195,6 +197,14 @@ public:
         static const SongEvent kNeverMade;
         const std::size_t i = Index(r);
         return i < rows_.size() ? rows_[i] : kNeverMade;
+    }
+
+    // Whether no row has been made yet: every row reads as an empty one.
+    bool Untouched() const { return rows_.empty(); }
+    // Unmakes every row: the table reads as a new one, but for EventCount.
+    void UnmakeRows() {
+        Settle();
+        rows_.clear();
     }
 
     std::int32_t EventCount = 0;

@@ -411,7 +411,7 @@ bool TrackRenderer::PrepareTrack(int n) {
             const auto [at, added] =
                 sourceOf.try_emplace(e.SourceFile, static_cast<std::int32_t>(sources_.size()));
             if (added)
-                sources_.push_back({e.SourceFile, {}, nullptr, 0});
+                sources_.push_back({e.SourceFile.str(), {}, nullptr, 0});
             source = at->second;
         }
         rows_.push_back({i, TimecodeToBytes(e.DestIn), TimecodeToBytes(e.DestOut),

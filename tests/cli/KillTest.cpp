@@ -144,7 +144,7 @@ protected:
         th::SongEventTable table;
         EXPECT_TRUE(th::ReadEventList(platform::SplitLines(list), table));
         for (int r = 1; r <= table.EventCount; ++r)
-            listed.insert(table.Row(r).SourceFile);
+            listed.insert(table.Row(r).SourceFile.str());
         return listed;
     }
 

@@ -44,9 +44,9 @@ std::string Join(const Lines& lines) {
 // Every field of an event, for comparing two.
 std::string Describe(const SongEvent& e) {
     return e.EntryTag.str() + "|" + std::to_string(e.EntryNo) + "|" + e.EditKind.str() + "|" +
-           e.SourceType.str() + "|" + e.SourceFile + "|" + std::to_string(e.SourceChannel) + "|" +
-           std::to_string(e.DestChannel) + "|" + e.SourceIn.str() + "|" + e.DestIn.str() + "|" +
-           e.DestOut.str() + "|" + e.Remainder.str();
+           e.SourceType.str() + "|" + e.SourceFile.str() + "|" + std::to_string(e.SourceChannel) +
+           "|" + std::to_string(e.DestChannel) + "|" + e.SourceIn.str() + "|" + e.DestIn.str() +
+           "|" + e.DestOut.str() + "|" + e.Remainder.str();
 }
 
 std::string CutLine(int no, const std::string& file, int track) {
@@ -433,7 +433,8 @@ TEST(Adl, LongListsReadAsEachOfTheirLinesReadsAlone) {
 
 TEST(Adl, ALongListNamesItsFirstBadLine) {
     // Bad lines early, late, or both: the error names the first in the file, and the table
-    // stays as it was.
+    // stays as it was: one that held a list, or a new one, whose rows are filled as the lines
+    // are read.
     const std::size_t count = 6000;
     const std::size_t firstEvent = 12; // the line of event 0, counted from 1, in MakeAdl
     const struct {
@@ -441,24 +442,31 @@ TEST(Adl, ALongListNamesItsFirstBadLine) {
         std::size_t named;
     } cases[] = {
         {{10}, 10}, {{5999}, 5999}, {{4000, 200}, 200}, {{2999, 3000}, 2999}, {{3000, 5000}, 3000}};
-    for (const auto& c : cases) {
-        Lines events(count, CutLine(1, "x.wav", 2));
-        for (const std::size_t k : c.bad)
-            events[k] = "(Entry)\t" + std::to_string(k) + "x\t(Cut)\t";
-        SongEventTable table;
-        ASSERT_TRUE(ReadEventList(MakeAdl({CutLine(1, "keep.wav", 1)}), table));
-        try {
-            ReadEventList(platform::TextLines(Join(MakeAdl(events))), table);
-            ADD_FAILURE() << c.named;
-        } catch (const ConvertError& e) {
-            EXPECT_EQ(std::string(e.what()), "line " + std::to_string(firstEvent + c.named) +
-                                                 ": '" + std::to_string(c.named) +
-                                                 "x' is not a valid integer value");
+    for (const auto& c : cases)
+        for (const bool held : {true, false}) {
+            SCOPED_TRACE(held ? "held a list" : "new");
+            Lines events(count, CutLine(1, "x.wav", 2));
+            for (const std::size_t k : c.bad)
+                events[k] = "(Entry)\t" + std::to_string(k) + "x\t(Cut)\t";
+            SongEventTable table;
+            if (held) {
+                ASSERT_TRUE(ReadEventList(MakeAdl({CutLine(1, "keep.wav", 1)}), table));
+            }
+            try {
+                ReadEventList(platform::TextLines(Join(MakeAdl(events))), table);
+                ADD_FAILURE() << c.named;
+            } catch (const ConvertError& e) {
+                EXPECT_EQ(std::string(e.what()), "line " + std::to_string(firstEvent + c.named) +
+                                                     ": '" + std::to_string(c.named) +
+                                                     "x' is not a valid integer value");
+            }
+            EXPECT_EQ(table.Untouched(), !held);
+            const SongEventTable& read = table;
+            EXPECT_EQ(read.EventCount, held ? 1 : 0);
+            EXPECT_EQ(read.Row(1).SourceFile, held ? "keep.wav" : "");
+            EXPECT_EQ(read.Row(2).SourceFile, "");
+            EXPECT_EQ(read.Row(static_cast<int>(c.named)).DestChannel, 0);
         }
-        EXPECT_EQ(table.EventCount, 1);
-        EXPECT_EQ(table.Row(1).SourceFile, "keep.wav");
-        EXPECT_EQ(table.Row(2).SourceFile, "");
-    }
 }
 
 TEST(Adl, EventListFailures) {

@@ -115,7 +115,7 @@ protected:
             th::SongEventTable table;
             ASSERT_TRUE(th::ReadEventList(platform::SplitLines(list), table));
             for (int r = 2; r <= table.EventCount; ++r)
-                listed.insert(table.Row(r).SourceFile);
+                listed.insert(table.Row(r).SourceFile.str());
         } else {
             EXPECT_FALSE(mustBeNew);
         }
