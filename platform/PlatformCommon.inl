@@ -335,10 +335,25 @@ std::vector<std::string> LoadLines(const std::string& path) {
     return SplitLines(LoadText(path));
 }
 
+namespace {
+// The line feeds in `text`, found by the library's search (a byte at a time costs several
+// times more on a list of a megabyte).
+std::size_t CountLineFeeds(std::string_view text) {
+    std::size_t count = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (const void* hit = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
+        ++count;
+        p = static_cast<const char*>(hit) + 1;
+    }
+    return count;
+}
+} // namespace
+
 TextLines::TextLines(std::string text) : text_(std::make_unique<std::string>(std::move(text))) {
     // Room for every line at once (a text with line feeds has about one line per feed): a
     // growing index would be copied and would touch fresh memory at every step.
-    lines_.reserve(static_cast<std::size_t>(std::count(text_->begin(), text_->end(), '\n')) + 1);
+    lines_.reserve(CountLineFeeds(*text_) + 1);
     PrepareMemory(lines_.data(), lines_.capacity() * sizeof(std::string_view));
     ForEachLine(*text_, [this](std::string_view line) { lines_.push_back(line); });
 }
