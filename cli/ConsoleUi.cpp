@@ -150,8 +150,12 @@ void ConsoleUi::SetCancelled(bool c) {
 }
 
 void ConsoleUi::Complete() {
-    if (verbosity_ != Verbosity::Quiet)
-        std::cout << "Complete!" << std::endl;
+    if (verbosity_ == Verbosity::Quiet)
+        return;
+    // The progress line gives way to the message, as before any other text.
+    ClearBar();
+    std::cerr << std::flush;
+    std::cout << "Complete!" << std::endl;
 }
 
 void ConsoleUi::Draw(bool force) {
