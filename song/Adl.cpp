@@ -365,6 +365,16 @@ EventNumbers NumbersOf(const EventFields& f) {
     return n;
 }
 
+// The numbers of the event line at index `line`; a bad one's error names the line (from 1).
+EventNumbers NumbersOfLine(const EventFields& fields, std::size_t line) {
+    try {
+        return NumbersOf(fields);
+    } catch (TextError& e) {
+        e.SetLine(line + 1);
+        throw;
+    }
+}
+
 // Sets every field of `e` from the line's fields. A silence line has no source: its track,
 // times and rest stand where an audio line has its source fields.
 void FillEvent(SongEvent& e, const EventFields& f, const EventNumbers& n) {
@@ -422,14 +432,7 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
             for (int r = 1; r <= count; ++r) {
                 const std::size_t line = open + static_cast<std::size_t>(r);
                 const EventFields fields = EventFieldsOf(lines[line]);
-                EventNumbers n;
-                try {
-                    n = NumbersOf(fields);
-                } catch (TextError& e) {
-                    e.SetLine(line + 1);
-                    throw;
-                }
-                FillEvent(table.Row(r), fields, n);
+                FillEvent(table.Row(r), fields, NumbersOfLine(fields, line));
             }
         } catch (...) {
             table.UnmakeRows();
@@ -442,14 +445,8 @@ template <class LineList> bool EventListOf(const LineList& lines, SongEventTable
     // then fill the rows in place.
     std::vector<EventNumbers> numbers;
     numbers.reserve(static_cast<std::size_t>(count));
-    for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line) {
-        try {
-            numbers.push_back(NumbersOf(EventFieldsOf(lines[line], kNumberFields)));
-        } catch (TextError& e) {
-            e.SetLine(line + 1);
-            throw;
-        }
-    }
+    for (std::size_t line = open + 1; line <= open + static_cast<std::size_t>(count); ++line)
+        numbers.push_back(NumbersOfLine(EventFieldsOf(lines[line], kNumberFields), line));
     for (int r = 1; r <= count; ++r)
         FillEvent(table.Row(r), EventFieldsOf(lines[open + static_cast<std::size_t>(r)]),
                   numbers[static_cast<std::size_t>(r - 1)]);

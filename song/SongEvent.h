@@ -138,7 +138,7 @@ private:
 using TimecodeText = InlineText<24>;
 // The short fields of an event line: "(Entry)", "(Cut)" or "(Silence)", "F", "_" (14 fit).
 using ShortText = InlineText<16>;
-// A source file's name: the recorder's take the 11 characters of "ZT60001.WAV" (22 fit).
+// A source file's name: the recorder's take 11 characters, as "ZT60001.WAV" (22 fit).
 using FileNameText = InlineText<24>;
 
 struct SongEvent {
