@@ -1,7 +1,7 @@
 #pragma once
 // The parts of a song's AES31 edit list (".ADL") that the program reads and writes.
 // Lines are compared with tags after trimming; everything else is carried along unread.
-#include "platform/Platform.h"
+#include "platform/TextLines.h"
 #include "song/SongEvent.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "song/SongEvent.h"
 
-#include "platform/Platform.h"
+#include "platform/MemoryAndThreads.h"
 
 #include <algorithm>
 #include <system_error>
