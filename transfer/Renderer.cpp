@@ -21,7 +21,7 @@ namespace {
 // few large requests far sooner than many small ones.
 constexpr std::size_t kBlockBytes = 1 << 20;
 // Output is written in writes of this size.
-constexpr std::size_t kOutBytes = 1 << 20;
+constexpr std::size_t kOutBytes = 512 << 10;
 // Sources a track keeps open at once; the least recently used one is closed for a new one.
 constexpr std::size_t kOpenSources = 16;
 
