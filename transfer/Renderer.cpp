@@ -89,7 +89,10 @@ public:
     }
     std::uint64_t Handed() const { return handed_; }
     // A new output: earlier failures are forgotten. Only once everything handed is done.
-    void Reset() { failed_ = false; }
+    void Reset() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = false;
+    }
 
 private:
     struct Job {
