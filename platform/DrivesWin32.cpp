@@ -4,6 +4,7 @@
 #include "platform/internal/Win32.h"
 
 #include "platform/Drives.h"
+#include "platform/Paths.h"
 #include "platform/internal/Shared.h"
 
 #include <algorithm>

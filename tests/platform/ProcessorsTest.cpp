@@ -15,7 +15,6 @@ namespace {
 TEST(Processors, CountsOnlyThoseTheProcessMayRunOn) {
     cpu_set_t all;
     ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
-    EXPECT_EQ(UsableProcessors(), static_cast<unsigned>(CPU_COUNT(&all)));
     int first = 0;
     while (!CPU_ISSET(first, &all))
         ++first;
