@@ -152,6 +152,40 @@ round_trip() {
     echo "$type: demo card, import and export byte for byte as on the local disk; fsck clean"
 }
 
+# --- Free space as fusefat counts it ---------------------------------------------------------
+# fusefat reports free space in units of 1 KiB while every file takes whole clusters of 4 KiB:
+# a card with room for the eight tracks by that count has no room for them in clusters. The
+# export must refuse with "File too large!" and change nothing, not fail half-way.
+capacity_check() {
+    local img=$WORK/cap.img mnt=$WORK/mnt-cap avail filler target=8016000
+    card_image_make fat32 "$img" 300
+    card_image_mount fat32 "$img" "$mnt"
+    "$CLI" demo-card "$mnt" >/dev/null
+    avail=$(($(stat -f -c %a "$mnt") * $(stat -f -c %S "$mnt")))
+    card_image_unmount "$mnt"
+    # The filler goes in through mtools, much faster than through the FUSE daemon.
+    filler=$(((avail - target) / 4096 * 4096))
+    truncate -s "$filler" "$WORK/filler"
+    mcopy -i "$img" "$WORK/filler" ::/FILLER
+    rm -f "$WORK/filler"
+    card_image_mount fat32 "$img" "$mnt"
+    avail=$(($(stat -f -c %a "$mnt") * $(stat -f -c %S "$mnt")))
+    cp -r "$mnt/$SONG" "$WORK/cap-before"
+    local status=0
+    "$CLI" export --from "$WORK/pc" --drive "$mnt" --song $SONG --yes --quiet \
+        >/dev/null 2>"$WORK/cap.err" || status=$?
+    if [[ $status != 1 ]] || ! grep -q '^File too large!' "$WORK/cap.err"; then
+        fail "fat32: an export that needs more than the free clusters was not refused" \
+            "(status $status: $(head -c 300 "$WORK/cap.err"))"
+    fi
+    diff -r "$WORK/cap-before" "$mnt/$SONG" >/dev/null ||
+        fail "fat32: the refused export changed the song"
+    card_image_unmount "$mnt"
+    rm -f "$img"
+    echo "fat32: $avail bytes free by fusefat's count, 8 tracks of 1,000,048 bytes:" \
+        "$(head -n1 "$WORK/cap.err" | tr -d '\r')"
+}
+
 # --- Killed exports --------------------------------------------------------------------------
 # The song as it was before the kill campaign's runs: the demo song.
 reset_song() { # MOUNT
@@ -261,6 +295,8 @@ killed_run() {
     verdict=$(fsck_verdict "$type" "$img")
     [[ $verdict == clean || ($victim == daemon && $verdict == pulled) ]] ||
         fail "$type: fsck after the export that followed a $victim kill ($moment)"
+    # The next run starts from a card that is clean again.
+    if [[ $verdict == pulled ]]; then card_image_repair "$type" "$img" >/dev/null || true; fi
     count[$type.runs]=$((${count[$type.runs]:-0} + 1))
 }
 
@@ -291,6 +327,7 @@ kill_campaign() {
 }
 
 started=$SECONDS
+capacity_check
 for type in exfat fat32; do
     round_trip "$type"
     kill_campaign "$type"

@@ -8,6 +8,7 @@
 #   ... use /tmp/mnt ...
 #   card_image_unmount /tmp/mnt                    # also after the FUSE daemon was killed
 #   card_image_fsck exfat /tmp/card.img            # read-only check, status 0 when clean
+#   card_image_repair exfat /tmp/card.img          # what a computer does with a pulled card
 #
 # A mounted image keeps its loop device in CARD_LOOP[mount point]; card_daemon_pid gives the
 # FUSE daemon's process (to kill it, as when a card leaves its reader).
@@ -133,6 +134,15 @@ card_image_fsck() {
     case $1 in
     exfat) fsck.exfat -n "$2" ;;
     fat32) fsck.fat -n "$2" ;;
+    esac
+}
+
+# card_image_repair TYPE IMAGE: what a computer does with a card that was pulled (clears the
+# dirty bit, corrects the free count). Its report goes to stdout.
+card_image_repair() {
+    case $1 in
+    exfat) fsck.exfat -y "$2" ;;
+    fat32) fsck.fat -a "$2" ;;
     esac
 }
 
