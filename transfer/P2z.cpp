@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <set>
 
@@ -40,12 +41,26 @@ std::string EventFileName(const std::string& devicePath) {
 // onto a name that differs only in letter case, the old file would be removed in a second step
 // instead of being replaced.
 std::string ListName(const std::string& songFolder, const std::string& adlPath,
-                     const std::vector<platform::DirEntry>& entries) {
+                     const std::vector<std::string>& entries) {
     const std::string wanted = UpperAscii(adlPath.substr(songFolder.size() + 1));
-    for (const platform::DirEntry& e : entries)
-        if (UpperAscii(e.name) == wanted)
-            return songFolder + "\\" + e.name;
+    for (const std::string& name : entries)
+        if (UpperAscii(name) == wanted)
+            return songFolder + "\\" + name;
     return adlPath;
+}
+
+// The names in a folder, in one pass and without the attributes of each entry, which a card in
+// a reader answers with one request per entry: a song may hold hundreds of takes.
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    const std::string native = platform::NativePath(folder);
+    if (native.empty())
+        return names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(platform::PathFromUtf8(native), ec), end;
+         !ec && it != end; it.increment(ec))
+        names.push_back(platform::Utf8FromPath(it->path().filename()));
+    return names;
 }
 
 // "ZT6" and digits, in capitals: the name of a device file without its extension.
@@ -88,10 +103,10 @@ std::string FirstFreeDeviceName(const std::set<std::string>& taken) {
     }
 }
 
-std::set<std::string> UpperNames(const std::vector<platform::DirEntry>& entries) {
+std::set<std::string> UpperNames(const std::vector<std::string>& entries) {
     std::set<std::string> names;
-    for (const platform::DirEntry& e : entries)
-        names.insert(UpperAscii(e.name));
+    for (const std::string& name : entries)
+        names.insert(UpperAscii(name));
     return names;
 }
 
@@ -312,7 +327,7 @@ bool TExportJob::RewriteEventList() {
 
     const std::string song = sel_.SongName();
     const std::string songFolder = DeviceDrive + "\\" + song;
-    const std::vector<platform::DirEntry> entries = RemoveLeftovers(songFolder, song, lines);
+    const std::vector<std::string> entries = RemoveLeftovers(songFolder, song, lines);
     taken_ = UpperNames(entries);
     listed_ = true;
     const std::string listPath = ListName(songFolder, AdlPath, entries);
@@ -421,36 +436,34 @@ bool TExportJob::WriteNewList(const std::string& tempPath) {
 }
 
 std::string TExportJob::NextDeviceFile(const std::string& songFolder) {
-    return songFolder + "\\" +
-           FirstFreeDeviceName(UpperNames(platform::ListDirectory(songFolder + "\\*.*")));
+    return songFolder + "\\" + FirstFreeDeviceName(UpperNames(FolderNames(songFolder)));
 }
 
 std::string TExportJob::TakeDeviceFile(const std::string& songFolder) {
     // One listing per run, not one search of the card per number: a song may hold hundreds
     // of files, and the card holds nothing but what this run and the listing say.
     if (!listed_) {
-        taken_ = UpperNames(platform::ListDirectory(songFolder + "\\*.*"));
+        taken_ = UpperNames(FolderNames(songFolder));
         listed_ = true;
     }
     return songFolder + "\\" + FirstFreeDeviceName(taken_);
 }
 
-std::vector<platform::DirEntry>
-TExportJob::RemoveLeftovers(const std::string& songFolder, const std::string& song,
-                            const std::vector<std::string>& songList) {
+std::vector<std::string> TExportJob::RemoveLeftovers(const std::string& songFolder,
+                                                     const std::string& song,
+                                                     const std::vector<std::string>& songList) {
     const std::string staleName = UpperAscii(song + ".ADL.tmp");
-    const std::vector<platform::DirEntry> entries = platform::ListDirectory(songFolder + "\\*.*");
-    const platform::DirEntry* stale = nullptr;
-    for (const platform::DirEntry& e : entries)
-        if (!(e.attributes & platform::AttrDirectory) && UpperAscii(e.name) == staleName)
-            stale = &e;
+    const std::vector<std::string> entries = FolderNames(songFolder);
+    const std::string* stale = nullptr;
+    for (const std::string& name : entries)
+        if (UpperAscii(name) == staleName)
+            stale = &name;
 
     // Only a complete list can have been synced before the renames; a partial one names
-    // nothing that took its ".wav" name.
+    // nothing that took its ".wav" name. (A folder of that name reads as nothing.)
     std::set<std::string> renamedByKilledRun;
     if (stale) {
-        const std::optional<std::string> text =
-            platform::ReadWholeFile(songFolder + "\\" + stale->name);
+        const std::optional<std::string> text = platform::ReadWholeFile(songFolder + "\\" + *stale);
         if (text && text->size() >= kClosingLines.size() &&
             text->compare(text->size() - kClosingLines.size(), kClosingLines.size(),
                           kClosingLines) == 0) {
@@ -461,24 +474,24 @@ TExportJob::RemoveLeftovers(const std::string& songFolder, const std::string& so
         }
     }
 
-    std::vector<platform::DirEntry> left;
+    // DeleteFile leaves folders and read-only files alone: those stay.
+    std::vector<std::string> left;
     bool rolledBack = false;
-    for (const platform::DirEntry& e : entries) {
-        const std::string name = UpperAscii(e.name);
-        const bool file = !(e.attributes & platform::AttrDirectory);
-        if (file && (IsDeviceBase(name) || renamedByKilledRun.count(name)) &&
-            platform::DeleteFile(songFolder + "\\" + e.name)) {
+    for (const std::string& entry : entries) {
+        const std::string name = UpperAscii(entry);
+        if ((IsDeviceBase(name) || renamedByKilledRun.count(name)) &&
+            platform::DeleteFile(songFolder + "\\" + entry)) {
             rolledBack = rolledBack || renamedByKilledRun.count(name) != 0;
             continue;
         }
-        if (&e != stale)
-            left.push_back(e);
+        if (&entry != stale)
+            left.push_back(entry);
     }
     // The record goes only when the files it names are gone from the card.
     if (stale) {
         if (rolledBack)
             platform::SyncDirectory(songFolder);
-        if (!platform::DeleteFile(songFolder + "\\" + stale->name))
+        if (!platform::DeleteFile(songFolder + "\\" + *stale))
             left.push_back(*stale);
     }
     return left;

@@ -12,7 +12,6 @@
 // with its folder before the first device file takes its ".wav" name, is the run's rollback
 // record: a run killed between those renames and the replacement leaves device files that
 // only it names, and the next export removes them before it removes the record.
-#include "platform/Platform.h"
 #include "transfer/Selection.h"
 #include "transfer/TransferUi.h"
 
@@ -58,10 +57,10 @@ public:
     // extension, and the temporary list `song` + ".ADL.tmp". When that list is complete, the
     // ".wav" device files it names and `songList` (the song's list, as lines) does not go
     // first: the killed run had renamed them. Other ".wav" files stay, listed or not.
-    // Returns the entries of the folder that are left.
-    static std::vector<platform::DirEntry>
-    RemoveLeftovers(const std::string& songFolder, const std::string& song,
-                    const std::vector<std::string>& songList);
+    // Returns the names in the folder that are left.
+    static std::vector<std::string> RemoveLeftovers(const std::string& songFolder,
+                                                    const std::string& song,
+                                                    const std::vector<std::string>& songList);
 
     // Fields of the job, overwritten by each run.
     std::string ComputerFolder;
