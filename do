@@ -12,7 +12,8 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 install_deps() {
     local pkgs=(g++ cmake make libgtest-dev qt6-base-dev qt6-svg-dev libgl1-mesa-dev clang-format
         xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db
-        time g++-mingw-w64-x86-64-posix googletest wine wine64 clang-14 libclang-rt-14-dev)
+        time g++-mingw-w64-x86-64-posix googletest wine wine64 clang-14 libclang-rt-14-dev
+        exfat-fuse exfatprogs fusefat dosfstools mtools inotify-tools fuse)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -134,7 +135,9 @@ cmd_test() {
     install_deps
     check_format
     build "$ROOT/build"
-    (cd "$ROOT/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$JOBS")
+    (cd "$ROOT/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$JOBS" -LE fs)
+    echo "--- the card's file systems (exFAT, FAT32 images through FUSE) ---"
+    bash "$ROOT/tests/fs/card_fs_test.sh" "$ROOT/build"
     echo "--- core tests under AddressSanitizer + UBSan ---"
     build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTRACKHAUL_SANITIZE=ON -DTRACKHAUL_BUILD_APP=OFF
     (cd "$ROOT/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -89,13 +89,81 @@ std::string FolderArgument(const std::string& arg) {
     return folder;
 }
 
+namespace {
+
+// The lower-case form of a letter of the Latin, Greek and Cyrillic alphabets (the letters a
+// card's song names are written in); anything else unchanged.
+char32_t LowerLetter(char32_t c) {
+    if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return c + 32;
+    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+        return c | 1; // pairs: capital at the even code
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        return (c & 1) ? c + 1 : c; // pairs: capital at the odd code
+    if (c == 0x178)
+        return 0xFF;
+    if ((c >= 0x391 && c <= 0x3A9 && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
+        return c + 32;
+    if (c == 0x3C2) // final sigma
+        return 0x3C3;
+    if (c == 0x386)
+        return 0x3AC;
+    if (c >= 0x388 && c <= 0x38A)
+        return c + 37;
+    if (c == 0x38C)
+        return 0x3CC;
+    if (c == 0x38E || c == 0x38F)
+        return c + 63;
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 80;
+    return c;
+}
+
+// A UTF-8 text with its letters in lower case, as code points; a byte that starts no valid
+// sequence stands for itself.
+std::u32string FoldCase(const std::string& text) {
+    std::u32string folded;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const std::size_t length = b < 0x80         ? 1
+                                   : (b >> 5) == 6  ? 2
+                                   : (b >> 4) == 14 ? 3
+                                   : (b >> 3) == 30 ? 4
+                                                    : 0;
+        char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            folded += static_cast<char32_t>(0xDC00 + b); // kept apart from every letter
+            ++i;
+            continue;
+        }
+        folded += LowerLetter(c);
+        i += length;
+    }
+    return folded;
+}
+
+} // namespace
+
 th::Selection SelectSongByName(const std::string& drive, const std::string& song) {
     // What choosing the drive and then the song does in the window, except that the first
     // song's list, which the window reads for its labels, is not read.
     th::Selection sel;
     sel.DriveRoot = drive;
     sel.Songs = th::ListSongs(drive);
-    const auto it = std::find(sel.Songs.begin(), sel.Songs.end(), song);
+    // The card's file system ignores letter case, so the name may be typed in any case; a
+    // folder spelt exactly so wins (a copy of a card on a disk that tells case apart).
+    auto it = std::find(sel.Songs.begin(), sel.Songs.end(), song);
+    if (it == sel.Songs.end()) {
+        const std::u32string wanted = FoldCase(song);
+        it = std::find_if(sel.Songs.begin(), sel.Songs.end(),
+                          [&](const std::string& name) { return FoldCase(name) == wanted; });
+    }
     if (it == sel.Songs.end())
         throw UsageError("no song '" + song + "' on drive " + platform::DisplayPath(drive));
     sel.BITinfo = "16";

@@ -28,8 +28,10 @@ bool IsDeviceDrive(const std::string& rootPath);
 // Reads the system's volumes again, so media mounted or removed since show up or go.
 void RescanVolumes();
 // Bytes available to the caller on the volume holding `path` ("E:" or any path on it).
+// nullopt when the volume can't be asked (errno tells why) or reports no size at all (errno 0).
 std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path);
 // Allocation unit (cluster) of that volume in bytes: every file takes a whole number of them.
+// Where the system reports less than the cluster, a figure no smaller than it.
 std::optional<std::uint64_t> AllocationUnit(const std::string& path);
 // Presents a native folder as a removable drive ("E:" -> "/media/card-copy"). Replaces an
 // earlier mapping of the same letter.

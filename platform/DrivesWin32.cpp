@@ -8,6 +8,7 @@
 #include "platform/internal/Shared.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cwchar>
 #include <mutex>
 
@@ -85,13 +86,22 @@ DriveType GetDriveType(const std::string& rootPath) {
 
 std::optional<std::uint64_t> FreeBytesAvailable(const std::string& path) {
     std::string native = NativePath(path);
-    if (native.empty())
+    if (native.empty()) {
+        errno = ENOENT;
         return std::nullopt;
+    }
     if (native.back() != '\\')
         native += '\\';
-    ULARGE_INTEGER available;
-    if (!::GetDiskFreeSpaceExW(Wide(native).c_str(), &available, nullptr, nullptr))
+    ULARGE_INTEGER available, total;
+    if (!::GetDiskFreeSpaceExW(Wide(native).c_str(), &available, &total, nullptr)) {
+        errno = EIO;
         return std::nullopt;
+    }
+    // A volume that reports no size does not know its free space either; errno 0 says so.
+    if (total.QuadPart == 0) {
+        errno = 0;
+        return std::nullopt;
+    }
     return static_cast<std::uint64_t>(available.QuadPart);
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <set>
 
@@ -36,14 +37,85 @@ std::string EventFileName(const std::string& devicePath) {
     return UpperAscii(name);
 }
 
-// The list's path under the name it has on the card: renamed onto a name that differs only in
-// letter case, the old file would be removed in a second step instead of being replaced.
-std::string ListName(const std::string& songFolder, const std::string& adlPath) {
+// The list's path under the name it has on the card (`entries` are the song folder's): renamed
+// onto a name that differs only in letter case, the old file would be removed in a second step
+// instead of being replaced.
+std::string ListName(const std::string& songFolder, const std::string& adlPath,
+                     const std::vector<std::string>& entries) {
     const std::string wanted = UpperAscii(adlPath.substr(songFolder.size() + 1));
-    for (const platform::DirEntry& e : platform::ListDirectory(songFolder + "\\*.*"))
-        if (UpperAscii(e.name) == wanted)
-            return songFolder + "\\" + e.name;
+    for (const std::string& name : entries)
+        if (UpperAscii(name) == wanted)
+            return songFolder + "\\" + name;
     return adlPath;
+}
+
+// The names in a folder, in one pass and without the attributes of each entry, which a card in
+// a reader answers with one request per entry: a song may hold hundreds of takes.
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    const std::string native = platform::NativePath(folder);
+    if (native.empty())
+        return names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(platform::PathFromUtf8(native), ec), end;
+         !ec && it != end; it.increment(ec))
+        names.push_back(platform::Utf8FromPath(it->path().filename()));
+    return names;
+}
+
+// "ZT6" and digits, in capitals: the name of a device file without its extension.
+bool IsDeviceBase(const std::string& upper) {
+    return upper.size() > 3 && upper.compare(0, 3, "ZT6") == 0 &&
+           upper.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
+bool IsDeviceWave(const std::string& upper) {
+    return upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".WAV") == 0 &&
+           IsDeviceBase(upper.substr(0, upper.size() - 4));
+}
+
+// Every text between double quotes on the lines, in capitals: the file names a list gives
+// (and, harmlessly, any other quoted text).
+std::set<std::string> QuotedNames(const std::vector<std::string>& lines) {
+    std::set<std::string> names;
+    for (const std::string& line : lines) {
+        std::size_t open = line.find('"');
+        while (open != std::string::npos) {
+            const std::size_t close = line.find('"', open + 1);
+            if (close == std::string::npos)
+                break;
+            names.insert(UpperAscii(line.substr(open + 1, close - open - 1)));
+            open = line.find('"', close + 1);
+        }
+    }
+    return names;
+}
+
+// The first free device file name among `taken` (names in capitals), with or without
+// extension.
+std::string FirstFreeDeviceName(const std::set<std::string>& taken) {
+    for (unsigned k = 1;; ++k) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%04u", k);
+        const std::string base = std::string("zt6") + digits;
+        if (!taken.count(UpperAscii(base + ".wav")) && !taken.count(UpperAscii(base)))
+            return base + ".wav";
+    }
+}
+
+std::set<std::string> UpperNames(const std::vector<std::string>& entries) {
+    std::set<std::string> names;
+    for (const std::string& name : entries)
+        names.insert(UpperAscii(name));
+    return names;
+}
+
+// "track 2", "tracks 1, 3".
+std::string TrackList(const std::vector<int>& tracks) {
+    std::string text = tracks.size() == 1 ? "track " : "tracks ";
+    for (std::size_t i = 0; i < tracks.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(tracks[i]);
+    return text;
 }
 
 } // namespace
@@ -76,7 +148,17 @@ bool TExportJob::RunExport() {
         return false;
     }
 
-    FreeBytes = FreeCapacity();
+    errno = 0;
+    const std::optional<std::uint64_t> free = FreeCapacity();
+    if (!free) {
+        // Without a free count the check below would refuse every run with "ZT-6:0".
+        const int error = errno;
+        ui_.Report("Can't read the free space of the ZT-6 drive.",
+                   {DeviceDrive, error != 0 ? SystemReason(error)
+                                            : "The file system reports no size and no free space"});
+        return false;
+    }
+    FreeBytes = *free;
     const std::uint64_t required = RequiredCapacity();
     if (required > FreeBytes) {
         ui_.Message("File too large!\r\n\r\nZT-6:" + std::to_string(FreeBytes) +
@@ -164,8 +246,8 @@ bool TExportJob::CheckTrackFiles() {
     return true;
 }
 
-std::uint64_t TExportJob::FreeCapacity() {
-    return platform::FreeBytesAvailable(DeviceDrive).value_or(0);
+std::optional<std::uint64_t> TExportJob::FreeCapacity() {
+    return platform::FreeBytesAvailable(DeviceDrive);
 }
 
 std::uint64_t TExportJob::AllocationUnit() {
@@ -239,26 +321,34 @@ bool TExportJob::RewriteEventList() {
     }
     copiedFiles_.clear();
     copiedBytes_ = 0;
+    addedTracks_.clear();
+    failedTracks_.clear();
     Why = {};
 
     const std::string song = sel_.SongName();
     const std::string songFolder = DeviceDrive + "\\" + song;
-    RemoveLeftovers(songFolder, song);
+    const std::vector<std::string> entries = RemoveLeftovers(songFolder, song, lines);
+    taken_ = UpperNames(entries);
+    listed_ = true;
+    const std::string listPath = ListName(songFolder, AdlPath, entries);
     bool allCopied = true;
     for (int n = 1; n <= 8; ++n) {
         if (!sel_.ExportSelected(n))
             continue;
         ui_.SetLabel("Track" + std::to_string(n));
-        if (!CopyTrackFile(ComputerFolder, songFolder, n))
-            allCopied = false;
+        const bool copied = CopyTrackFile(ComputerFolder, songFolder, n);
+        (copied ? addedTracks_ : failedTracks_).push_back(n);
+        allCopied = allCopied && copied;
     }
+    listed_ = false;
+    taken_.clear();
     newList_ += kClosingLines;
 
     // The extension stays ".tmp" so that song selection never takes it for the list.
     const std::string tempPath = songFolder + "\\" + song + ".ADL.tmp";
     errno = 0;
     const bool replaced = WriteNewList(tempPath) && (!BeforeReplace || BeforeReplace()) &&
-                          PutNewFilesInPlace(songFolder, tempPath);
+                          PutNewFilesInPlace(songFolder, tempPath, listPath);
     if (!replaced) {
         // The list itself is what could not be rewritten.
         Explain(AdlPath, errno);
@@ -275,7 +365,7 @@ bool TExportJob::RewriteEventList() {
     if (replaced && !onCard)
         Explain(songFolder, errno);
     if (!onCard || !allCopied) {
-        ui_.Report("Copy failed!", Why);
+        ui_.Report("Copy failed!", CopyFailedDetail(replaced, onCard));
         return false;
     }
     ui_.FileWritten(AdlPath);
@@ -291,19 +381,40 @@ void TExportJob::Explain(const std::string& file, int error) {
     Explain(Failure{file, SystemReason(error != 0 ? error : EIO)});
 }
 
-bool TExportJob::PutNewFilesInPlace(const std::string& songFolder, const std::string& tempPath) {
+Failure TExportJob::CopyFailedDetail(bool replaced, bool onCard) const {
+    // A retry must not add the tracks that arrived a second time: say which did.
+    Failure detail = Why;
+    if (!replaced || addedTracks_.empty())
+        return detail;
+    if (!onCard) {
+        detail.reason +=
+            ". The new list and " + TrackList(addedTracks_) + " are probably on the card";
+    } else {
+        detail.reason += ". Added to the song: " + TrackList(addedTracks_);
+        if (!failedTracks_.empty())
+            detail.reason += "; not added: " + TrackList(failedTracks_);
+    }
+    return detail;
+}
+
+bool TExportJob::PutNewFilesInPlace(const std::string& songFolder, const std::string& tempPath,
+                                    const std::string& listPath) {
     // Every file is on the card, then takes its final name just before the list that names
     // it, and the names are on the card before the list is: a list never names a missing or
     // unfinished file.
     for (const DeviceFile& file : copiedFiles_)
         if (!platform::SyncPath(file.partPath))
             return false;
+    // The new list is the record of the names this run gives: its entry is on the card
+    // before the first of them, so that a run killed from here on can be rolled back.
+    if (!copiedFiles_.empty() && !platform::SyncDirectory(songFolder))
+        return false;
     for (const DeviceFile& file : copiedFiles_)
         if (!platform::RenameFile(file.partPath, file.finalPath))
             return false;
     if (!copiedFiles_.empty() && !platform::SyncDirectory(songFolder))
         return false;
-    return platform::RenameFile(tempPath, ListName(songFolder, AdlPath));
+    return platform::RenameFile(tempPath, listPath);
 }
 
 void TExportJob::RemoveCopiedFiles() {
@@ -325,39 +436,71 @@ bool TExportJob::WriteNewList(const std::string& tempPath) {
 }
 
 std::string TExportJob::NextDeviceFile(const std::string& songFolder) {
-    // One listing per file instead of one lookup per number: a song may hold many files.
-    std::set<std::string> taken;
-    for (const platform::DirEntry& e : platform::ListDirectory(songFolder + "\\*.*"))
-        taken.insert(UpperAscii(e.name));
-    for (unsigned k = 1;; ++k) {
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%04u", k);
-        const std::string base = std::string("zt6") + digits;
-        if (taken.count(UpperAscii(base + ".wav")) || taken.count(UpperAscii(base)))
-            continue;
-        const std::string path = songFolder + "\\" + base;
-        if (!platform::GetFileAttributes(path + ".wav") && !platform::GetFileAttributes(path))
-            return path + ".wav";
-    }
+    return songFolder + "\\" + FirstFreeDeviceName(UpperNames(FolderNames(songFolder)));
 }
 
-void TExportJob::RemoveLeftovers(const std::string& songFolder, const std::string& song) {
-    const std::string stale = UpperAscii(song + ".ADL.tmp");
-    for (const platform::DirEntry& e : platform::ListDirectory(songFolder + "\\*.*")) {
-        if (e.attributes & platform::AttrDirectory)
-            continue;
-        const std::string name = UpperAscii(e.name);
-        const bool unfinished = name.size() > 3 && name.compare(0, 3, "ZT6") == 0 &&
-                                name.find_first_not_of("0123456789", 3) == std::string::npos;
-        if (unfinished || name == stale)
-            platform::DeleteFile(songFolder + "\\" + e.name);
+std::string TExportJob::TakeDeviceFile(const std::string& songFolder) {
+    // One listing per run, not one search of the card per number: a song may hold hundreds
+    // of files, and the card holds nothing but what this run and the listing say.
+    if (!listed_) {
+        taken_ = UpperNames(FolderNames(songFolder));
+        listed_ = true;
     }
+    return songFolder + "\\" + FirstFreeDeviceName(taken_);
+}
+
+std::vector<std::string> TExportJob::RemoveLeftovers(const std::string& songFolder,
+                                                     const std::string& song,
+                                                     const std::vector<std::string>& songList) {
+    const std::string staleName = UpperAscii(song + ".ADL.tmp");
+    const std::vector<std::string> entries = FolderNames(songFolder);
+    const std::string* stale = nullptr;
+    for (const std::string& name : entries)
+        if (UpperAscii(name) == staleName)
+            stale = &name;
+
+    // Only a complete list can have been synced before the renames; a partial one names
+    // nothing that took its ".wav" name. (A folder of that name reads as nothing.)
+    std::set<std::string> renamedByKilledRun;
+    if (stale) {
+        const std::optional<std::string> text = platform::ReadWholeFile(songFolder + "\\" + *stale);
+        if (text && text->size() >= kClosingLines.size() &&
+            text->compare(text->size() - kClosingLines.size(), kClosingLines.size(),
+                          kClosingLines) == 0) {
+            const std::set<std::string> kept = QuotedNames(songList);
+            for (const std::string& name : QuotedNames(platform::SplitLines(*text)))
+                if (IsDeviceWave(name) && !kept.count(name))
+                    renamedByKilledRun.insert(name);
+        }
+    }
+
+    // DeleteFile leaves folders and read-only files alone: those stay.
+    std::vector<std::string> left;
+    bool rolledBack = false;
+    for (const std::string& entry : entries) {
+        const std::string name = UpperAscii(entry);
+        if ((IsDeviceBase(name) || renamedByKilledRun.count(name)) &&
+            platform::DeleteFile(songFolder + "\\" + entry)) {
+            rolledBack = rolledBack || renamedByKilledRun.count(name) != 0;
+            continue;
+        }
+        if (&entry != stale)
+            left.push_back(entry);
+    }
+    // The record goes only when the files it names are gone from the card.
+    if (stale) {
+        if (rolledBack)
+            platform::SyncDirectory(songFolder);
+        if (!platform::DeleteFile(songFolder + "\\" + *stale))
+            left.push_back(*stale);
+    }
+    return left;
 }
 
 bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::string& songFolder,
                                int track) {
     const std::string source = TrackFile(computerFolder, track);
-    const std::string devicePath = NextDeviceFile(songFolder);
+    const std::string devicePath = TakeDeviceFile(songFolder);
     const std::string partPath = devicePath.substr(0, devicePath.size() - 4);
 
     Failure why;
@@ -400,6 +543,7 @@ bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::str
     }
 
     copiedFiles_.push_back({partPath, devicePath});
+    taken_.insert(UpperAscii(devicePath.substr(songFolder.size() + 1)));
     ui_.FileWritten(devicePath);
     AppendEventLine(track, devicePath);
     ++NextEntryNo;

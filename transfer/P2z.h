@@ -8,13 +8,17 @@
 // old one. Every file and the song folder are synced before the run reports success, so a
 // card pulled after "Complete!" holds the new takes and the new list. The song folder always
 // holds either the old list or the new one; what a killed run leaves (files without extension,
-// the temporary list) the next export to the song removes.
+// the temporary list) the next export to the song removes. The complete temporary list, synced
+// with its folder before the first device file takes its ".wav" name, is the run's rollback
+// record: a run killed between those renames and the replacement leaves device files that
+// only it names, and the next export removes them before it removes the record.
 #include "transfer/Selection.h"
 #include "transfer/TransferUi.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,8 +33,9 @@ public:
     // confirmation, or a track that could not be copied).
     bool RunExport();
     bool CheckTrackFiles();
-    // Bytes available on the device drive (0 when the drive can't be asked).
-    virtual std::uint64_t FreeCapacity();
+    // Bytes available on the device drive; nullopt when the drive can't be asked or does not
+    // know (errno tells why; 0 when the file system reports no size at all).
+    virtual std::optional<std::uint64_t> FreeCapacity();
     // The device volume's allocation unit in bytes (1 when the drive can't be asked).
     virtual std::uint64_t AllocationUnit();
     // Sum of the selected track files' lengths: the progress bar's span.
@@ -49,8 +54,13 @@ public:
     // free also without its extension.
     static std::string NextDeviceFile(const std::string& songFolder);
     // Removes what a killed run left in the song folder: files named "zt6" and digits without
-    // extension, and the temporary list `song` + ".ADL.tmp". ".wav" files stay, listed or not.
-    static void RemoveLeftovers(const std::string& songFolder, const std::string& song);
+    // extension, and the temporary list `song` + ".ADL.tmp". When that list is complete, the
+    // ".wav" device files it names and `songList` (the song's list, as lines) does not go
+    // first: the killed run had renamed them. Other ".wav" files stay, listed or not.
+    // Returns the names in the folder that are left.
+    static std::vector<std::string> RemoveLeftovers(const std::string& songFolder,
+                                                    const std::string& song,
+                                                    const std::vector<std::string>& songList);
 
     // Fields of the job, overwritten by each run.
     std::string ComputerFolder;
@@ -74,8 +84,15 @@ public:
 
 private:
     bool WriteNewList(const std::string& tempPath);
-    bool PutNewFilesInPlace(const std::string& songFolder, const std::string& tempPath);
+    bool PutNewFilesInPlace(const std::string& songFolder, const std::string& tempPath,
+                            const std::string& listPath);
     void RemoveCopiedFiles();
+    // The next free device file name by the names of the song folder in `taken_` (a copied
+    // file's name joins them).
+    std::string TakeDeviceFile(const std::string& songFolder);
+    // The reason under "Copy failed!": the first failure, and what reached the card when some
+    // tracks did.
+    Failure CopyFailedDetail(bool replaced, bool onCard) const;
     // Keeps the first reason of a run; an error number of 0 reads as an input/output error.
     void Explain(const Failure& why);
     void Explain(const std::string& file, int error);
@@ -92,7 +109,13 @@ private:
     };
     std::vector<DeviceFile> copiedFiles_; // device files copied in this run
     std::uint64_t copiedBytes_ = 0;       // audio bytes copied, for the progress bar
-    unsigned barShift_ = 0;               // bar units are bytes >> barShift_
+    std::vector<int> addedTracks_;        // tracks copied, named in the new list
+    std::vector<int> failedTracks_;       // tracks that could not be copied
+    // Names in the song folder in capitals, from one listing per run: the numbering looks
+    // here instead of asking the card for each number.
+    std::set<std::string> taken_;
+    bool listed_ = false;   // taken_ holds this run's listing
+    unsigned barShift_ = 0; // bar units are bytes >> barShift_
 };
 
 // What the Export button does around a run: bar reset to 0, Cancel disabled for the run,

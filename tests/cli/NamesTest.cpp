@@ -50,6 +50,28 @@ TEST_F(CliNames, SongsImportAndExportThroughNamesOutsideAscii) {
               std::string::npos);
 }
 
+// The card ignores letter case, also of letters outside ASCII: --song finds the folder
+// however the name is typed.
+TEST_F(CliNames, SongIsFoundWhateverTheLetterCase) {
+    fs::rename(song, card / platform::PathFromUtf8("Übung Œuvre Σ Ключ"));
+    fs::rename(card / platform::PathFromUtf8("Übung Œuvre Σ Ключ") /
+                   platform::PathFromUtf8("ソング.ADL"),
+               card / platform::PathFromUtf8("Übung Œuvre Σ Ключ") /
+                   platform::PathFromUtf8("Übung Œuvre Σ Ключ.ADL"));
+    for (const char* typed :
+         {"Übung Œuvre Σ Ключ", "übung œuvre σ ключ", "ÜBUNG ŒUVRE Σ КЛЮЧ", "üBuNg œUvRe σ кЛюЧ"}) {
+        SCOPED_TRACE(typed);
+        const CliResult r = RunCliArgs({"show", "--drive", Utf8(card), "--song", typed});
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    for (const char* other : {"Ubung Œuvre Σ Ключ", "Übung Œuvre Σ Ключь", "Übung"}) {
+        SCOPED_TRACE(other);
+        const CliResult r = RunCliArgs({"show", "--drive", Utf8(card), "--song", other});
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("no song"), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(CliNames, DemoCardInAFolderOutsideAscii) {
     const fs::path target = tmp.path() / platform::PathFromUtf8("Kärtchen Ω");
     const CliResult r = RunCliArgs({"demo-card", Utf8(target)});

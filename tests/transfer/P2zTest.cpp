@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -95,8 +96,13 @@ public:
     using th::TExportJob::TExportJob;
     std::optional<std::uint64_t> freeBytes = std::uint64_t{1} << 40;
     std::uint64_t unit = 4096;
-    std::uint64_t FreeCapacity() override {
-        return freeBytes ? *freeBytes : th::TExportJob::FreeCapacity();
+    bool sizeUnknown = false; // the file system reports no blocks
+    std::optional<std::uint64_t> FreeCapacity() override {
+        if (sizeUnknown) {
+            errno = 0;
+            return std::nullopt;
+        }
+        return freeBytes ? freeBytes : th::TExportJob::FreeCapacity();
     }
     std::uint64_t AllocationUnit() override { return unit; }
 };
@@ -251,6 +257,153 @@ TEST_F(ExportTest, RemovesLeftoversOfAKilledRunButNoWaveFile) {
                                                      "zt60002.wav", "zt60003.wav", "zt6x1"}));
     EXPECT_EQ(ReadFile(song / "zt60002.wav"), "kept by the recorder");
     EXPECT_NE(ReadFile(adl).find("\"ZT60003.WAV\"\t1\t3\t"), std::string::npos);
+}
+
+// A run killed between the renames of its device files and the replacement of the list leaves
+// its complete temporary list: the files it names and the song's list does not are that run's,
+// and go before the list does. Files are named by the song's list ("list"), by the temporary
+// one ("tmp"), by both or by neither.
+struct StaleCase {
+    const char* name;
+    // The temporary list: "complete", "partial", "unreadable" or "none".
+    std::string tmp;
+    std::function<void(ExportFixture&)> setup;
+    std::vector<std::string> left; // files of the song folder before the run that stay
+};
+
+class StaleListTest : public ExportFixture, public ::testing::WithParamInterface<StaleCase> {};
+
+TEST_P(StaleListTest, RemovesOnlyTheKilledRunsFiles) {
+    const StaleCase& c = GetParam();
+    const std::string zero = "00.00.00.00|0000", second = "00.00.01.00|0000";
+    std::vector<std::string> list = SongLines(44100, zero, 0);
+    list.insert(list.end() - 2, {LineEvent(1, "ZT60001.WAV", 1, zero, second),
+                                 LineEvent(2, "ZT60004.WAV", 2, zero, second)});
+    WriteFile(adl, Join(list, list.size(), "\r\n"));
+    // The killed run's list: the first event of the song's list, its own two, and a name in
+    // other letters.
+    std::vector<std::string> stale = SongLines(44100, zero, 0);
+    stale.insert(stale.end() - 2, {LineEvent(1, "ZT60001.WAV", 1, zero, second),
+                                   LineEvent(2, "ZT60002.WAV", 2, zero, second),
+                                   LineEvent(3, "zt60006.wav", 3, zero, second),
+                                   LineEvent(4, "TAKE.WAV", 4, zero, second)});
+    const std::string staleText = Join(stale, stale.size(), "\r\n");
+    if (c.tmp == "complete" || c.tmp == "unreadable")
+        WriteFile(song / "SONG1.ADL.tmp", staleText);
+    else if (c.tmp == "partial")
+        WriteFile(song / "SONG1.ADL.tmp", staleText.substr(0, staleText.size() - 9));
+    for (const char* name : {"zt60001.wav", "zt60002.wav", "zt60003.wav", "zt60004.wav",
+                             "ZT60006.WAV", "TAKE.WAV", "zt60007"})
+        WriteFile(song / name, name);
+    if (c.setup)
+        c.setup(*this);
+
+    {
+        // The temporary list does not open for reading (its later write is the second open).
+        FaultPlan unreadable(platform::FileOp::Open, c.tmp == "unreadable" ? 1 : 0, EIO,
+                             [](platform::FileOp, const std::string& path) {
+                                 return path.find(".ADL.tmp") != std::string::npos;
+                             });
+        ASSERT_TRUE(job.RunExport()) << (ui.messages.empty() ? "" : ui.messages[0]);
+        EXPECT_EQ(unreadable.Fired(), c.tmp == "unreadable");
+    }
+
+    // Left: the files expected, the list, and the two new takes, which take the lowest free
+    // numbers.
+    const std::string newList = ReadFile(adl);
+    std::vector<std::string> expected = c.left;
+    const auto upper = [](std::string text) {
+        for (char& ch : text)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        return text;
+    };
+    std::set<std::string> stays;
+    for (const std::string& name : c.left)
+        stays.insert(upper(name));
+    std::vector<std::string> free;
+    for (int k = 1; free.size() < 2; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "zt6%04d.wav", k);
+        if (!stays.count(upper(name)))
+            free.push_back(name);
+    }
+    const std::string take1 = free[0], take3 = free[1];
+    expected.insert(expected.end(), {"SONG1.ADL", take1, take3});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(SongFiles(), expected);
+    EXPECT_NE(newList.find("\"" + upper(take1) + "\"\t1\t1"), std::string::npos) << newList;
+    EXPECT_NE(newList.find("\"" + upper(take3) + "\"\t1\t3"), std::string::npos) << newList;
+    EXPECT_EQ(ReadFile(song / "zt60001.wav"), "zt60001.wav");
+}
+
+const std::vector<std::string> kKeptAlways = {"zt60001.wav", "zt60003.wav", "zt60004.wav",
+                                              "TAKE.WAV"};
+
+std::vector<std::string> KeptAnd(std::vector<std::string> more) {
+    more.insert(more.end(), kKeptAlways.begin(), kKeptAlways.end());
+    return more;
+}
+
+const StaleCase kStaleCases[] = {
+    // Named by the temporary list only: zt60002.wav and, in other letters, ZT60006.WAV go;
+    // named by both (0001), by the song's list only (0004), by neither (0003) or not a device
+    // file name (TAKE.WAV): they stay.
+    {"CompleteListNamesTwoFilesOfItsRun", "complete", nullptr, KeptAnd({})},
+    // Cut off before its closing lines: written before any rename, so no file took a name
+    // it gives.
+    {"PartialList", "partial", nullptr, KeptAnd({"ZT60006.WAV", "zt60002.wav"})},
+    {"UnreadableList", "unreadable", nullptr, KeptAnd({"ZT60006.WAV", "zt60002.wav"})},
+    {"NoList", "none", nullptr, KeptAnd({"ZT60006.WAV", "zt60002.wav"})},
+    // A read-only file stays, whoever names it.
+    {"ReadOnlyFileOfTheRun", "complete",
+     [](ExportFixture& f) {
+         fs::permissions(f.song / "zt60002.wav", fs::perms::owner_write, fs::perm_options::remove);
+     },
+     KeptAnd({"zt60002.wav"})},
+    // The song's list was replaced after all (a rename that left both): it names every file.
+    {"SongListIsTheNewOne", "complete",
+     [](ExportFixture& f) {
+         fs::copy_file(f.song / "SONG1.ADL.tmp", f.adl, fs::copy_options::overwrite_existing);
+     },
+     KeptAnd({"ZT60006.WAV", "zt60002.wav"})},
+};
+
+INSTANTIATE_TEST_SUITE_P(States, StaleListTest, ::testing::ValuesIn(kStaleCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The temporary list's entry is on the card before the first device file takes its name, and
+// the device files' names before the list is replaced.
+TEST_F(ExportTest, RecordIsOnTheCardBeforeTheFirstRename) {
+    std::vector<std::string> ops;
+    platform::SetFaultHook([&](platform::FileOp op, const std::string& path) {
+        const bool tmp = path.find(".ADL.tmp") != std::string::npos;
+        if (op == platform::FileOp::Sync && path == "E:\\SONG1")
+            ops.push_back("sync folder");
+        else if (op == platform::FileOp::Sync && tmp)
+            ops.push_back("sync list");
+        else if (op == platform::FileOp::Rename)
+            ops.push_back(path.find(".ADL") != std::string::npos ? "rename list" : "rename take");
+        return 0;
+    });
+    const bool ok = job.RunExport();
+    platform::SetFaultHook({});
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(ops,
+              (std::vector<std::string>{"sync list", "sync folder", "rename take", "rename take",
+                                        "sync folder", "rename list", "sync folder"}));
+}
+
+// A file system that reports no blocks knows no free space: say so, not "File too large!".
+TEST_F(ExportTest, DriveWithoutSizeIsNamedInsteadOfTooLarge) {
+    job.sizeUnknown = true;
+    const Snapshot before = Snap(card);
+    EXPECT_FALSE(job.RunExport());
+    EXPECT_EQ(ui.messages,
+              (std::vector<std::string>{"Can't read the free space of the ZT-6 drive."}));
+    ASSERT_EQ(ui.failures.size(), 1u);
+    EXPECT_EQ(ui.failures[0].file, "E:");
+    EXPECT_EQ(ui.failures[0].reason, "The file system reports no size and no free space");
+    EXPECT_EQ(Snap(card), before);
 }
 
 // The list is replaced under the name it has on the card, so there is never a second one.
@@ -491,9 +644,9 @@ TEST_F(ExportTest, FailedReplacementKeepsOldList) {
 // as it was; one after it leaves the new list but is no success either.
 TEST_F(ExportTest, FailedSyncIsAFailedCopy) {
     const Snapshot before = Snap(card);
-    // The new list, each device file, the folder with the files' names, the folder with the
-    // list's.
-    for (unsigned nth = 1; nth <= 5; ++nth) {
+    // The new list, each device file, the folder with the new list's entry, the folder with
+    // the files' names, the folder with the list's.
+    for (unsigned nth = 1; nth <= 6; ++nth) {
         SCOPED_TRACE(nth);
         ui.messages.clear();
         {
@@ -502,13 +655,19 @@ TEST_F(ExportTest, FailedSyncIsAFailedCopy) {
             EXPECT_TRUE(failing.Fired());
         }
         EXPECT_EQ(ui.messages, (std::vector<std::string>{"Copy failed!"}));
-        if (nth < 5) {
+        ASSERT_EQ(ui.failures.size(), 1u);
+        if (nth < 6) {
             EXPECT_EQ(Snap(card), before);
+            EXPECT_EQ(ui.failures[0].reason, "Input/output error");
         } else {
             EXPECT_EQ(SongFiles(),
                       (std::vector<std::string>{"SONG1.ADL", "zt60001.wav", "zt60002.wav"}));
             EXPECT_NE(ReadFile(adl).find("ZT60002.WAV"), std::string::npos);
+            EXPECT_EQ(ui.failures[0].file, "E:\\SONG1");
+            EXPECT_EQ(ui.failures[0].reason, "Input/output error. The new list and tracks 1, 3 "
+                                             "are probably on the card");
         }
+        ui.failures.clear();
     }
 }
 
@@ -528,6 +687,13 @@ TEST_P(CopyFailureTest, ListsTheOtherTracksAndReportsFailure) {
     EXPECT_FALSE(job.RunExport());
 
     EXPECT_EQ(ui.messages, (std::vector<std::string>{"Copy failed!"}));
+    // What reached the card, so that a second try does not add tracks 1 and 3 again.
+    ASSERT_EQ(ui.failures.size(), 1u);
+    const std::string& reason = ui.failures[0].reason;
+    const std::string arrived = ". Added to the song: tracks 1, 3; not added: track 2";
+    EXPECT_TRUE(reason.size() > arrived.size() &&
+                reason.compare(reason.size() - arrived.size(), arrived.size(), arrived) == 0)
+        << reason;
     EXPECT_EQ(SongFiles(), (std::vector<std::string>{"SONG1.ADL", "zt60001.wav", "zt60002.wav"}));
     EXPECT_EQ(ReadFile(song / "zt60002.wav"), DeviceWav(kAudio3, 44100));
     EXPECT_EQ(ReadFile(adl),
