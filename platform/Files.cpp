@@ -2,7 +2,6 @@
 // folder listing and reading a whole file.
 #include "platform/Files.h"
 
-#include "platform/MemoryAndThreads.h"
 #include "platform/Streams.h"
 #include "platform/internal/Shared.h"
 
@@ -57,7 +56,6 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         const long length = std::ftell(f);
         if (length > 0) {
             content.reserve(static_cast<std::size_t>(length) + 1);
-            PrepareMemory(content.data(), content.capacity());
             content.resize(static_cast<std::size_t>(length) + 1);
         }
         std::rewind(f);

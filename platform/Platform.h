@@ -8,7 +8,7 @@
 //   Streams.h           file streams: open, write, copy, read at offsets, sync, close
 //   FaultSeam.h         making file operations fail, for tests
 //   TextLines.h         text files as lines
-//   MemoryAndThreads.h  memory and thread hints
+//   Memory.h  how freed memory is kept
 //   Console.h           the command line's arguments and standard streams
 //   Mounts.h            removable media in the Linux mount table
 //
@@ -18,7 +18,7 @@
 #include "platform/Drives.h"
 #include "platform/FaultSeam.h"
 #include "platform/Files.h"
-#include "platform/MemoryAndThreads.h"
+#include "platform/Memory.h"
 #include "platform/Paths.h"
 #include "platform/Streams.h"
 #include "platform/TextLines.h"

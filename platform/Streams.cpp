@@ -37,11 +37,4 @@ bool CloseFile(std::FILE* f) {
     return closed;
 }
 
-void BatchReader::ReadAll(ReadRequest* requests, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        ReadRequest& r = requests[i];
-        r.done = ReadFileAt(r.from, r.offset, r.buffer, r.count);
-    }
-}
-
 } // namespace platform

@@ -57,25 +57,4 @@ inline constexpr bool kPositionalReads = false;
 inline constexpr bool kPositionalReads = true;
 #endif
 
-// One read of a batch: up to `count` bytes of `from` at file offset `offset` into `buffer`.
-// `done` tells how many came: fewer at the end of the file or on an error.
-struct ReadRequest {
-    std::FILE* from = nullptr;
-    std::uint64_t offset = 0;
-    void* buffer = nullptr;
-    std::size_t count = 0;
-    std::size_t done = 0;
-};
-
-// Reads many pieces at file offsets, one ReadFileAt each.
-class BatchReader {
-public:
-    BatchReader() = default;
-    BatchReader(const BatchReader&) = delete;
-    BatchReader& operator=(const BatchReader&) = delete;
-
-    // Reads every request and sets its `done`.
-    void ReadAll(ReadRequest* requests, std::size_t count);
-};
-
 } // namespace platform

@@ -2,7 +2,6 @@
 #include "platform/TextLines.h"
 
 #include "platform/Files.h"
-#include "platform/MemoryAndThreads.h"
 #include "platform/Paths.h"
 #include "platform/Streams.h"
 
@@ -141,7 +140,6 @@ TextLines::TextLines(std::string text) : text_(std::make_unique<std::string>(std
     // Room for every line at once (a text with line feeds has about one line per feed): a
     // growing index would be copied and would touch fresh memory at every step.
     lines_.reserve(CountLineFeeds(*text_) + 1);
-    PrepareMemory(lines_.data(), lines_.capacity() * sizeof(std::string_view));
     ForEachLine(*text_, [this](std::string_view line) { lines_.push_back(line); });
 }
 

@@ -234,25 +234,17 @@ std::size_t WaveReader::Read(void* buffer, std::size_t count) {
 }
 
 std::size_t WaveReader::ReadAt(std::uint64_t at, void* buffer, std::size_t count) {
-    // The read a batch would make, made alone.
-    const platform::ReadRequest r = RequestAt(at, buffer, count);
-    const std::size_t got =
-        r.count > 0 ? platform::ReadFileAt(r.from, r.offset, r.buffer, r.count) : 0;
-    std::memset(static_cast<unsigned char*>(buffer) + got, 0, r.count - got);
-    return got;
-}
-
-platform::ReadRequest WaveReader::RequestAt(std::uint64_t at, void* buffer, std::size_t count) {
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t want = 0;
     if (at < available_)
         want = static_cast<std::size_t>(std::min<std::uint64_t>(count, available_ - at));
-    std::memset(out + want, 0, count - want);
     // Where the system has no positional read the stream will have moved. Elsewhere nothing of
     // the reader changes, so that reads at offsets may run on several threads at once.
     if (!platform::kPositionalReads && want > 0)
         filePos_ = kUnknownPos;
-    return {file_, dataStart_ + at, out, want, 0};
+    const std::size_t got = want > 0 ? platform::ReadFileAt(file_, dataStart_ + at, out, want) : 0;
+    std::memset(out + got, 0, count - got);
+    return got;
 }
 
 std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why) {

@@ -88,11 +88,6 @@ public:
     // are zero. Returns the number of bytes that came from the file. Where the system allows it
     // (platform::kPositionalReads), several threads may call it at once.
     std::size_t ReadAt(std::uint64_t at, void* buffer, std::size_t count);
-    // The same read as a request for a batch (platform::BatchReader): what lies past the
-    // bytes the file holds is zeroed at once and left out of the request, whose count is 0
-    // where nothing is left to read. Bytes the batch does not deliver are to be zeroed by the
-    // caller (from buffer + done to buffer + count).
-    platform::ReadRequest RequestAt(std::uint64_t at, void* buffer, std::size_t count);
 
 private:
     friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why);
