@@ -37,7 +37,9 @@ std::vector<std::string> ListSongs(const std::string& drive) {
 
 std::string FindSongAdl(const std::string& driveRoot, const std::string& songName) {
     const std::string folder = driveRoot + "\\" + songName;
-    for (const platform::DirEntry& e : platform::ListDirectory(folder + "\\*.*")) {
+    // Only names that may be the list are looked at closer: a song folder may hold hundreds of
+    // takes, and a card in a reader answers a request for each.
+    for (const platform::DirEntry& e : platform::ListDirectory(folder + "\\*.ADL")) {
         const auto dot = e.name.rfind('.');
         if (dot == std::string::npos)
             continue;
