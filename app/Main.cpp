@@ -644,7 +644,7 @@ void TMAIN_FORM::P2ZBtnConvClick() {
         AtExit show([this] { SetTransferEnabled(Sel.TransferEnabled); });
         // Cancel stays disabled for the whole run: an export can't be cancelled.
         RunExportFromButton(*ExportJob, *WAVE_FORM, [this] {
-            // Input held back during the copy reaches the still locked window now: clicks go
+            // Input since the dialog's last paint reaches the still locked window now: clicks go
             // nowhere, a close of the window is taken note of.
             QCoreApplication::processEvents();
             if (!closeRequested_)

@@ -175,6 +175,8 @@ public:
 
     enum class Transfer { None, Import, Export };
     Transfer Running() const { return running_; }
+    // A close of the window was asked for during the transfer that runs; it closes after it.
+    bool CloseRequested() const { return closeRequested_; }
 
 protected:
     bool event(QEvent* event) override;

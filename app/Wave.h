@@ -52,10 +52,17 @@ inline constexpr int kMessageBoxMinWidth = 280;
 // kMessageBoxMinWidth.
 int MessageBoxWidthFor(const QString& caption, const QFont& font);
 
+// The widest a box grows to keep a line of its informative text unbroken.
+inline constexpr int kMessageBoxTextWidth = 640;
+
 // A message box as MessageBoxes shows it: caption "Trackhaul", no minimise or maximise button,
-// kept above the progress dialog, never narrower than kMessageBoxMinWidth.
+// kept above the progress dialog, wide enough for its caption (MessageBoxWidthFor) and, up to
+// kMessageBoxTextWidth, for each line of `informative` text; `detailed` text behind "Show
+// Details...".
 std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text,
-                                            QMessageBox::StandardButtons buttons, QWidget* parent);
+                                            QMessageBox::StandardButtons buttons, QWidget* parent,
+                                            const QString& informative = {},
+                                            const QString& detailed = {});
 
 // The real message boxes (QMessageBox), kept above the progress dialog.
 class MessageBoxes : public UserMessages {
