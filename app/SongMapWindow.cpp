@@ -149,10 +149,6 @@ void SongMapView::paintEvent(QPaintEvent* event) {
             PaintBox(p, box, e, 1);
             p.setPen(QPen(QColor(0x33, 0x33, 0x33), 0.5));
             p.drawRect(box);
-            if (e.oddTime) {
-                p.setPen(QPen(kMissingHatch, 2, Qt::DashLine));
-                p.drawRect(box.adjusted(1, 1, -1, -1));
-            }
             if (!e.silence && box.width() > 30) {
                 p.setPen(e.missing ? kMissingHatch : QColor(Qt::white));
                 const QRectF text = box.adjusted(3, 0, -2, 0);
@@ -160,6 +156,16 @@ void SongMapView::paintEvent(QPaintEvent* event) {
                            fontMetrics().elidedText(Name(e), Qt::ElideRight,
                                                     static_cast<int>(text.width())));
             }
+        }
+        // An event with a time that is not well formed may have shrunk to nothing: its place
+        // is framed all the same, from where it starts, at least a few pixels wide.
+        for (const MapEvent& e : t.events) {
+            if (!e.oddTime)
+                continue;
+            const double from = XOf(e.destIn);
+            const double to = std::max(XOf(std::max(e.destIn, e.destOut)), from + 4);
+            p.setPen(QPen(kMissingHatch, 2, Qt::DashLine));
+            p.drawRect(QRectF(from, lane.top() + 2, to - from, kPlayHeight + 2));
         }
         if (t.end > 0) {
             p.setPen(QPen(QColor(0xc0, 0, 0), 1.5));
