@@ -344,6 +344,7 @@ void TMAIN_FORM::SelectFolder(const std::string& folder) {
         }
         if (rest.empty()) {
             TreeView->setCurrentItem(found);
+            TreeView->scrollToItem(found);
             reached = true;
             return;
         }
