@@ -39,13 +39,31 @@ QColor Fill(const MapEvent& e) {
     return e.silence ? QColor(0xf4, 0xf4, 0xf4) : QColor::fromRgb(SourceColour(e.sourceFile));
 }
 
-// A box: the event's colour, hatched for silence.
+// The colours of a take whose file is not in the song folder: pale red, hatched in red the
+// other way than silence.
+const QColor kMissingFill(0xfb, 0xe3, 0xe3);
+const QColor kMissingHatch(0xc0, 0x00, 0x00);
+
+// A box: the event's colour, hatched for silence, cross-hatched in red for a missing take; an
+// event with a time that is not well formed gets a dashed red frame.
 void PaintBox(QPainter& p, const QRectF& box, const MapEvent& e, qreal opacity) {
     p.setOpacity(opacity);
-    p.fillRect(box, Fill(e));
+    p.fillRect(box, e.missing ? kMissingFill : Fill(e));
     if (e.silence)
         p.fillRect(box, QBrush(QColor(0x88, 0x88, 0x88), Qt::BDiagPattern));
+    if (e.missing)
+        p.fillRect(box, QBrush(kMissingHatch, Qt::FDiagPattern));
     p.setOpacity(1);
+}
+
+// What the tip says of an event beyond its times.
+QString Marks(const MapEvent& e) {
+    QString marks;
+    if (e.missing)
+        marks += QStringLiteral("\nfile missing from the song folder");
+    if (e.oddTime)
+        marks += QStringLiteral("\na time is not well formed (see the warnings)");
+    return marks;
 }
 
 constexpr int kViewHeight =
@@ -132,12 +150,22 @@ void SongMapView::paintEvent(QPaintEvent* event) {
             p.setPen(QPen(QColor(0x33, 0x33, 0x33), 0.5));
             p.drawRect(box);
             if (!e.silence && box.width() > 30) {
-                p.setPen(Qt::white);
+                p.setPen(e.missing ? kMissingHatch : QColor(Qt::white));
                 const QRectF text = box.adjusted(3, 0, -2, 0);
                 p.drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
                            fontMetrics().elidedText(Name(e), Qt::ElideRight,
                                                     static_cast<int>(text.width())));
             }
+        }
+        // An event with a time that is not well formed may have shrunk to nothing: its place
+        // is framed all the same, from where it starts, at least a few pixels wide.
+        for (const MapEvent& e : t.events) {
+            if (!e.oddTime)
+                continue;
+            const double from = XOf(e.destIn);
+            const double to = std::max(XOf(std::max(e.destIn, e.destOut)), from + 4);
+            p.setPen(QPen(kMissingHatch, 2, Qt::DashLine));
+            p.drawRect(QRectF(from, lane.top() + 2, to - from, kPlayHeight + 2));
         }
         if (t.end > 0) {
             p.setPen(QPen(QColor(0xc0, 0, 0), 1.5));
@@ -167,7 +195,7 @@ QString SongMapView::TipAt(const QPoint& at) const {
                 if (!e.silence)
                     tip += QStringLiteral("\nfrom %1 in the source")
                                .arg(Q(FormatTime(s.sourceAt, rate)));
-                return tip;
+                return tip + Marks(e);
             }
             return {};
         }

@@ -29,34 +29,56 @@ constexpr qsizetype kInformativeChars = 160;
 
 QMessageBox::StandardButton ShowBox(const std::string& text, QMessageBox::StandardButtons buttons,
                                     const std::string& details = {}) {
-    const std::unique_ptr<QMessageBox> box =
-        MakeMessageBox(text, buttons, QApplication::activeWindow());
     const QString more = DisplayText(details);
-    if (more.size() > kInformativeChars)
-        box->setDetailedText(more);
-    else
-        box->setInformativeText(more);
+    const bool behindButton = more.size() > kInformativeChars;
+    const std::unique_ptr<QMessageBox> box =
+        MakeMessageBox(text, buttons, QApplication::activeWindow(), behindButton ? QString() : more,
+                       behindButton ? more : QString());
     return static_cast<QMessageBox::StandardButton>(box->exec());
 }
+
+// Drops the user's clicks and keys while it is installed on the application.
+class DropInput : public QObject {
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->isInputEvent(); }
+};
 
 } // namespace
 
 std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text,
-                                            QMessageBox::StandardButtons buttons, QWidget* parent) {
+                                            QMessageBox::StandardButtons buttons, QWidget* parent,
+                                            const QString& informative, const QString& detailed) {
     auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QString::fromLatin1(kCaption),
                                              DisplayText(text), buttons, parent);
+    // Set before the width below: each of them lays the box out anew.
+    if (!informative.isEmpty())
+        box->setInformativeText(informative);
+    if (!detailed.isEmpty())
+        box->setDetailedText(detailed);
     // A title bar with the close box only. The progress dialog stays on top; its questions
     // must not hide behind it.
     box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                         Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    // The box sizes itself to its text; a short text would cut the caption short.
+    // The box sizes itself to its text; a short text would cut the caption short, and a line
+    // of informative text (a file and its reason, a warning) reads best unbroken.
+    int width = MessageBoxWidthFor(box->windowTitle(), box->font());
+    for (const QString& line : informative.split(QLatin1Char('\n')))
+        width = std::max(
+            width, std::min(box->fontMetrics().horizontalAdvance(line) + 40, kMessageBoxTextWidth));
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-        grid->addItem(
-            new QSpacerItem(kMessageBoxMinWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
-            grid->rowCount(), 0, 1, grid->columnCount());
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     if (buttons & QMessageBox::Cancel)
         box->setDefaultButton(QMessageBox::Ok);
     return box;
+}
+
+int MessageBoxWidthFor(const QString& caption, const QFont& font) {
+    QFont title = font;
+    title.setBold(true);
+    const QFontMetrics metrics(title);
+    // A close box and margins of about two lines' height each side.
+    return std::max(kMessageBoxMinWidth, metrics.horizontalAdvance(caption) + 6 * metrics.height());
 }
 
 bool MessageBoxes::Ask(const std::string& text) {
@@ -65,6 +87,25 @@ bool MessageBoxes::Ask(const std::string& text) {
 
 void MessageBoxes::Message(const std::string& text) {
     ShowBox(text, QMessageBox::Ok);
+}
+
+void MessageBoxes::MessageWithNotes(const std::string& text,
+                                    const std::vector<std::string>& notes) {
+    // The first few notes show under the message; a longer list is all behind "Show
+    // Details...".
+    constexpr std::size_t kShownNotes = 4;
+    std::string shown, all;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        if (i < kShownNotes)
+            shown += (i ? "\n" : "") + notes[i];
+        all += (i ? "\n" : "") + notes[i];
+    }
+    if (notes.size() > kShownNotes)
+        shown += "\n(" + std::to_string(notes.size()) + " warnings in all)";
+    const std::unique_ptr<QMessageBox> box =
+        MakeMessageBox(text, QMessageBox::Ok, QApplication::activeWindow(), DisplayText(shown),
+                       notes.size() > kShownNotes ? DisplayText(all) : QString());
+    box->exec();
 }
 
 void MessageBoxes::Report(const std::string& text, const Failure& why) {
@@ -159,9 +200,21 @@ void TWAVE_FORM::PaintNow(bool force) {
     if (!isVisible() || (!force && lastPaint_.isValid() && lastPaint_.elapsed() < kPaintInterval))
         return;
     lastPaint_.start();
-    // Expose and update requests of the dialog (and of the window under a box that has just
-    // closed) are handled here; clicks, keys and close requests wait in the queue.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (BTN_Cancel->isEnabled()) {
+        // Expose and update requests of the dialog (and of the window under a box that has
+        // just closed) are handled here; clicks, keys and close requests wait in the queue
+        // for the transfer's own look at them.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
+    }
+    // A run that can't be cancelled (an export) never looks at its input: clicks and keys are
+    // dropped here, and a close request of the window reaches it now, so that the window
+    // closes when the run is over. Held back, the request would come in only while the last
+    // message box blocks the window, and be lost there.
+    DropInput drop;
+    qApp->installEventFilter(&drop);
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(&drop);
 }
 
 void TWAVE_FORM::SetCancelEnabled(bool enabled) {

@@ -135,8 +135,10 @@ private slots:
         const QRect lane = view->LaneRect(2);
         const int x = static_cast<int>(view->XOf(17 * 44100.0));
         const QString tip = view->TipAt(QPoint(x, lane.top() + 10));
+        // The card holds no takes: the tip says so.
         QCOMPARE(tip, QStringLiteral("TR2  Entry 0007\nZT60007.WAV\n0:00:14.000 - "
-                                     "0:00:20.000\nfrom 0:00:14.000 in the source"));
+                                     "0:00:20.000\nfrom 0:00:14.000 in the source\nfile "
+                                     "missing from the song folder"));
         QCOMPARE(view->TipAt(QPoint(x, lane.bottom() - 2)),
                  QStringLiteral("TR2  Entry 0002\nZT60002.WAV\n0:00:14.000 - 0:00:20.000, not "
                                 "heard"));
@@ -150,6 +152,48 @@ private slots:
         QTest::keyClick(form.get(), Qt::Key_F3);
         QCOMPARE(MapWindow(), map);
         QVERIFY(map->isVisible());
+    }
+
+    void missingTakesAndOddTimesAreMarked() {
+        // Track 1: a take whose file is there; track 2: one whose file isn't; track 3: an
+        // event whose dest out has no digits in its seconds, so that it reads as ending
+        // before it starts.
+        fs::create_directories(card->path() / "MARKS");
+        WriteFile(card->path() / "MARKS" / "zt60001.wav", MakeWav(Pattern(1000, 1)));
+        WriteFile(card->path() / "MARKS" / "MARKS.ADL",
+                  AdlText(44100, "00.00.00.00|0000",
+                          {Cut(1, 1, "ZT60001.WAV", 0, 0, 4), Cut(2, 2, "ZT60009.WAV", 0, 0, 4),
+                           EventLine(3, 3, "ZT60001.WAV", At(0), At(2), "00.00.xx.12|0882"),
+                           Cut(4, 3, "ZT60001.WAV", 0, 0, 1)}));
+        form->Z2PComboName->clear();
+        form->P2ZComboName->clear();
+        form->LoadSongList("E:");
+        SelectSong("MARKS");
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QTest::keyClick(form.get(), Qt::Key_F3);
+        th::SongMapWindow* map = MapWindow();
+        QVERIFY(map);
+        th::SongMapView* view = map->View;
+        const int at = static_cast<int>(view->XOf(0.5 * 44100));
+        QVERIFY(!view->TipAt(QPoint(at, view->LaneRect(1).top() + 10)).contains("missing"));
+        QVERIFY(view->TipAt(QPoint(at, view->LaneRect(2).top() + 10))
+                    .endsWith("\nfile missing from the song folder"));
+        // The missing take is drawn in its own red; the shrunk event is framed in red where
+        // it starts, though nothing of it plays.
+        const QImage image = view->grab().toImage();
+        const auto reddish = [&](int track, int x) {
+            const QRect lane = view->LaneRect(track);
+            for (int y = lane.top(); y < lane.top() + 24; ++y) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.red() > 150 && c.green() < 80 && c.blue() < 80)
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(!reddish(1, at));
+        QVERIFY(reddish(2, at));
+        QVERIFY(reddish(3, static_cast<int>(view->XOf(2 * 44100)) + 1));
     }
 
     void contextMenuOfBothSongBoxes_data() {
@@ -244,9 +288,15 @@ private slots:
             QCOMPARE(t["track"].toInt(), i + 1);
             for (const QJsonValue e : t["events"].toArray()) {
                 ++events;
-                QCOMPARE(Keys(e.toObject()),
-                         Sorted({"row", "entry", "kind", "file", "source_in", "source_in_tc",
-                                 "dest_in", "dest_in_tc", "dest_out", "dest_out_tc", "played"}));
+                // The card holds no takes: every audio event says its file is missing.
+                QStringList keys = {"row",       "entry",   "kind",       "file",
+                                    "source_in", "dest_in", "dest_in_tc", "source_in_tc",
+                                    "dest_out",  "played",  "dest_out_tc"};
+                if (e["kind"].toString() == "audio") {
+                    keys << "missing";
+                    QVERIFY(e["missing"].toBool());
+                }
+                QCOMPARE(Keys(e.toObject()), Sorted(keys));
                 QCOMPARE(e["file"].isNull(), e["kind"].toString() == "silence");
             }
             for (const QJsonValue p : t["plays"].toArray())
@@ -306,6 +356,10 @@ private slots:
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A home of the tests' own: the window keeps its settings there.
+    TempDir home;
+    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home / ".config").string()));
     th::TApplication app(argc, argv);
     SongMapWindowTest test;
     return QTest::qExec(&test, argc, argv);
