@@ -203,6 +203,15 @@ bool FakeUi::Ask(const std::string& text) {
     return a;
 }
 
+th::TransferUi::Answer FakeUi::AskYesNoCancel(const std::string& text) {
+    questions.push_back(text);
+    if (choices.empty())
+        return Answer::Yes;
+    const Answer a = choices.front();
+    choices.pop_front();
+    return a;
+}
+
 void FakeUi::Report(const std::string& text, const th::Failure& why) {
     if (!text.empty())
         messages.push_back(text);

@@ -86,6 +86,8 @@ public:
     std::vector<std::string> written;  // files reported as complete
     std::vector<std::string> labels;
     std::deque<bool> answers;
+    // Answers to the Yes/No/Cancel questions (also recorded in `questions`); Yes when empty.
+    std::deque<th::TransferUi::Answer> choices;
     bool defaultAnswer = true;
     bool shown = false;
     int showCount = 0;
@@ -97,6 +99,7 @@ public:
     std::function<void(FakeUi&)> onPump;
 
     bool Ask(const std::string& text) override;
+    Answer AskYesNoCancel(const std::string& text) override;
     void Message(const std::string& text) override { messages.push_back(text); }
     void Report(const std::string& text, const th::Failure& why) override;
     void FileWritten(const std::string& path) override { written.push_back(path); }
