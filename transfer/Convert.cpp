@@ -65,9 +65,11 @@ public:
                 double v = static_cast<double>(samples[i]) * 32768.0;
                 if (dither_)
                     v += noise_.Next();
-                // Overs clip at full scale; they never wrap.
-                const double q = std::clamp(std::floor(v + 0.5), -32768.0, 32767.0);
-                const auto s = static_cast<std::uint16_t>(static_cast<std::int16_t>(q));
+                // Overs clip at full scale; they never wrap. Rounded to the nearest step by
+                // truncating a positive value (a call to floor costs more than the rest).
+                v = std::clamp(v, -32768.0, 32767.0);
+                const auto s =
+                    static_cast<std::uint16_t>(static_cast<std::int32_t>(v + 32768.5) - 32768);
                 bytes_[2 * i] = static_cast<unsigned char>(s);
                 bytes_[2 * i + 1] = static_cast<unsigned char>(s >> 8);
             }

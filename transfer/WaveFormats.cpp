@@ -77,9 +77,44 @@ template <SampleType T, int Bytes> double Sample(const unsigned char* p) {
     }
 }
 
+// An integer sample at `p` as a signed integer (8-bit: 128 is 0).
+template <int Bytes> std::int32_t IntSample(const unsigned char* p) {
+    if constexpr (Bytes == 1)
+        return static_cast<int>(p[0]) - 128;
+    else if constexpr (Bytes == 2)
+        return static_cast<std::int16_t>(Le16(p));
+    else if constexpr (Bytes == 3)
+        return static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
+                                         (static_cast<std::uint32_t>(p[1]) << 16) |
+                                         (static_cast<std::uint32_t>(p[2]) << 24)) >>
+               8;
+    else
+        return static_cast<std::int32_t>(Le32(p));
+}
+
 template <SampleType T, int Bytes>
 void Decode(const unsigned char* in, std::size_t frames, unsigned channels, std::size_t stride,
             float* out) {
+    if constexpr (T != SampleType::Float) {
+        // Integers are summed exactly and scaled once: full scale and the channels' weight.
+        const double scale = 1.0 / (std::ldexp(1.0, 8 * Bytes - 1) * channels);
+        if (channels == 1) {
+            for (std::size_t i = 0; i < frames; ++i, in += stride)
+                out[i] = static_cast<float>(IntSample<Bytes>(in) * scale);
+        } else if (channels == 2) {
+            for (std::size_t i = 0; i < frames; ++i, in += stride)
+                out[i] = static_cast<float>(
+                    (std::int64_t{IntSample<Bytes>(in)} + IntSample<Bytes>(in + Bytes)) * scale);
+        } else {
+            for (std::size_t i = 0; i < frames; ++i, in += stride) {
+                std::int64_t sum = 0;
+                for (unsigned c = 0; c < channels; ++c)
+                    sum += IntSample<Bytes>(in + c * Bytes);
+                out[i] = static_cast<float>(static_cast<double>(sum) * scale);
+            }
+        }
+        return;
+    }
     if (channels == 1) {
         for (std::size_t i = 0; i < frames; ++i, in += stride)
             out[i] = static_cast<float>(Sample<T, Bytes>(in));
