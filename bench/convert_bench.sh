@@ -4,7 +4,8 @@
 # cp followed by a sync of the copies, as the export syncs what it writes). Each round runs the
 # export and the copies in turn, alternating which goes first; the figures are the medians of
 # the rounds and the median of the paired ratios. Peak memory is the export's maximum resident
-# size (GNU time).
+# size (GNU time). On a shared machine the wall times follow the load; the CPU times (user +
+# system, GNU time) follow the work.
 #   bench/convert_bench.sh [BUILD_DIR]     (default ./build; builds nothing)
 #   RUNS=5 MINUTES=4 WORK=/tmp bench/convert_bench.sh ...
 set -euo pipefail
@@ -43,12 +44,14 @@ run_export() {
     sync
     local t0 t1
     t0=$(now)
-    "$TIME" -f %M -o "$work/rss" "$CLI" export --from "$work/pc" --drive "$work/card" \
+    "$TIME" -f '%M %U %S' -o "$work/rss" "$CLI" export --from "$work/pc" --drive "$work/card" \
         --song BENCH --convert --yes >/dev/null 2>&1
     t1=$(now)
     [[ $(ls "$work/card/BENCH" | grep -c '^zt6') == 8 ]] || { echo "export incomplete" >&2; exit 1; }
     conv_times+=($((t1 - t0)))
-    rss+=($(cat "$work/rss"))
+    read -r m u s <"$work/rss"
+    rss+=("$m")
+    conv_cpu+=($(awk -v u="$u" -v s="$s" 'BEGIN {print (u + s) * 1e9}'))
 }
 run_copies() {
     local t0 t1
@@ -56,9 +59,11 @@ run_copies() {
     mkdir -p "$work/cp"
     sync
     t0=$(now)
-    cp "$work/pc"/tr0*.wav "$work/cp/"
+    "$TIME" -f '%U %S' -o "$work/cpu" cp "$work/pc"/tr0*.wav "$work/cp/"
     t1=$(now)
     cp_times+=($((t1 - t0)))
+    read -r u s <"$work/cpu"
+    cp_cpu+=($(awk -v u="$u" -v s="$s" 'BEGIN {print (u + s) * 1e9}'))
     rm -rf "$work/cps"
     mkdir -p "$work/cps"
     sync
@@ -69,7 +74,7 @@ run_copies() {
     cps_times+=($((t1 - t0)))
 }
 
-conv_times=() cp_times=() cps_times=() rss=()
+conv_times=() cp_times=() cps_times=() rss=() conv_cpu=() cp_cpu=()
 for ((i = 1; i <= RUNS; i++)); do
     if ((i % 2)); then
         run_export
@@ -92,13 +97,17 @@ s=$(printf '%s\n' "${cps_times[@]}" | median)
 rc=$(ratios conv_times cp_times | median)
 rs=$(ratios conv_times cps_times | median)
 m=$(printf '%s\n' "${rss[@]}" | sort -n | tail -n1)
+ec=$(printf '%s\n' "${conv_cpu[@]}" | median)
+cc=$(printf '%s\n' "${cp_cpu[@]}" | median)
 total=$(du -cb "$work/pc"/tr0*.wav | tail -1 | cut -f1)
-awk -v e="$e" -v c="$c" -v s="$s" -v rc="$rc" -v rs="$rs" -v m="$m" -v b="$total" -v runs="$RUNS" 'BEGIN {
+awk -v ec="$ec" -v cc="$cc" -v e="$e" -v c="$c" -v s="$s" -v rc="$rc" -v rs="$rs" -v m="$m" -v b="$total" -v runs="$RUNS" 'BEGIN {
     printf "8 files 24-bit stereo 48 kHz, %.1f MB, into a 44.1 kHz song, %d rounds (medians)\n", b / 1e6, runs
     printf "export --convert:        %8.1f ms\n", e / 1e6
     printf "cp:                      %8.1f ms\n", c / 1e6
     printf "cp + sync:               %8.1f ms\n", s / 1e6
     printf "paired ratio export/cp:        %6.2f\n", rc
     printf "paired ratio export/cp+sync:   %6.2f\n", rs
+    printf "CPU time export --convert:%8.1f ms\n", ec / 1e6
+    printf "CPU time cp:             %8.1f ms\n", cc / 1e6
     printf "peak memory of the export:     %6.1f MB\n", m / 1024
 }'

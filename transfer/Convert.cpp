@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace th {
@@ -15,6 +20,10 @@ namespace {
 constexpr std::size_t kReadBytes = 4 * kCopyBlock;
 // Resampled samples taken from the resampler at a time.
 constexpr std::size_t kOutSamples = 32768;
+// Samples of the take one block of the source gives at most (about).
+constexpr std::uint64_t kPieceSamples = 65536;
+// Pieces waiting between the reading and the writing side.
+constexpr std::size_t kPipePieces = 4;
 // The dither seed's look at the audio.
 constexpr int kSeedWindows = 16;
 constexpr std::size_t kSeedWindowBytes = 4096;
@@ -106,6 +115,72 @@ private:
     std::vector<unsigned char> bytes_;
 };
 
+// One block of the take as the reading side hands it to the writing side.
+struct Piece {
+    std::vector<float> samples;
+    bool reseed = false; // the noise restarts from `seed` before these samples
+    std::uint64_t seed = 0;
+    std::uint32_t sourceBytes = 0; // bytes of the source it came from (0: the resampler's tail)
+};
+
+// A short queue of pieces between the two threads.
+class Pipe {
+public:
+    // False when the writing side stopped: the reading side ends.
+    bool Push(Piece piece) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || pieces_.size() < kPipePieces; });
+        if (stopped_)
+            return false;
+        pieces_.push_back(std::move(piece));
+        changed_.notify_all();
+        return true;
+    }
+    // False at the end of the take, after a failure, or when stopped.
+    bool Pop(Piece& piece) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || closed_ || !pieces_.empty(); });
+        if (stopped_ || pieces_.empty())
+            return false;
+        piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        changed_.notify_all();
+        return true;
+    }
+    // The reading side is done.
+    void Close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    // The reading side failed: no more pieces.
+    void Fail(std::string error) {
+        std::lock_guard lock(mutex_);
+        error_ = std::move(error);
+        pieces_.clear();
+        closed_ = true;
+        changed_.notify_all();
+    }
+    // The writing side is done.
+    void Stop() {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+    std::string Error() {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Piece> pieces_;
+    bool closed_ = false;
+    bool stopped_ = false;
+    std::string error_;
+};
+
 bool Explain(std::string* why, std::string text) {
     if (why)
         *why = std::move(text);
@@ -175,7 +250,7 @@ double DitherNoise::Next() {
 bool ConvertAudio(WaveReader& source, WaveWriter& dest, const ConvertPlan& plan, std::uint64_t seed,
                   const std::function<bool(std::uint32_t)>& afterBlock, std::string* why) {
     const AudioFormat& f = plan.format;
-    if (f.blockAlign == 0 || f.channels == 0)
+    if (f.blockAlign == 0 || f.channels == 0 || f.rate == 0)
         return Explain(why, "The file has no channels");
     const bool resample = f.rate != plan.songRate;
     Resampler resampler;
@@ -189,48 +264,92 @@ bool ConvertAudio(WaveReader& source, WaveWriter& dest, const ConvertPlan& plan,
             return Explain(why, std::string("The resampler failed: ") + (error ? error : "?"));
     }
 
-    const std::size_t blockFrames = std::max<std::size_t>(1, kReadBytes / f.blockAlign);
-    std::vector<unsigned char> raw(blockFrames * f.blockAlign);
-    std::vector<float> mono(blockFrames);
-    std::vector<float> out(resample ? kOutSamples : 0);
+    // Blocks of whole frames, small enough that one block's take stays near kPieceSamples.
+    const std::uint64_t perPiece = kPieceSamples * std::uint64_t{f.rate} / plan.songRate;
+    const std::size_t blockFrames = static_cast<std::size_t>(
+        std::max<std::uint64_t>(1, std::min<std::uint64_t>(kReadBytes / f.blockAlign, perPiece)));
+
+    // The reading side: reads, decodes, mixes and resamples each block on a thread of its own
+    // while this thread dithers and writes the one before, so that the two halves of the work
+    // share the time. The order of the pieces is the order of the blocks, so the bytes are
+    // those of one thread doing it all.
+    Pipe pipe;
+    std::thread reading([&] {
+        try {
+            std::vector<unsigned char> raw(blockFrames * f.blockAlign);
+            std::vector<float> mono(blockFrames);
+            std::vector<float> out(resample ? kOutSamples : 0);
+            // Feeds `n` samples (in == nullptr: the end) and keeps what comes out in `piece`.
+            const auto resampleInto = [&](Piece& piece, const float* in, std::size_t n) {
+                std::size_t used = 0;
+                std::size_t made = 0;
+                do {
+                    std::size_t took = 0;
+                    const soxr_error_t error =
+                        soxr_process(resampler.get(), in ? in + used : nullptr, n - used, &took,
+                                     out.data(), out.size(), &made);
+                    if (error) {
+                        pipe.Fail(std::string("The resampler failed: ") + error);
+                        return false;
+                    }
+                    used += took;
+                    piece.samples.insert(piece.samples.end(), out.data(), out.data() + made);
+                } while (used < n || made == out.size());
+                return true;
+            };
+            for (std::uint64_t left = plan.frames; left > 0;) {
+                const auto frames =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(left, blockFrames));
+                const std::size_t bytes = frames * f.blockAlign;
+                // The file was checked before the card changed: one that shrank since gives no
+                // take.
+                if (source.Read(raw.data(), bytes) < bytes)
+                    return pipe.Fail(kReasonShortFile);
+                Piece piece;
+                piece.sourceBytes = static_cast<std::uint32_t>(bytes);
+                // The noise follows each block's own bytes too, so that files that agree where
+                // the seed looked (stems with silence in the same places) still get noise of
+                // their own.
+                piece.reseed = plan.dither;
+                piece.seed = seed ^ BlockHash(raw.data(), bytes);
+                DecodeMono(f, raw.data(), frames, mono.data());
+                if (resample) {
+                    if (!resampleInto(piece, mono.data(), frames))
+                        return;
+                } else {
+                    piece.samples.assign(mono.begin(),
+                                         mono.begin() + static_cast<std::ptrdiff_t>(frames));
+                }
+                left -= frames;
+                if (!pipe.Push(std::move(piece)))
+                    return;
+            }
+            if (resample) {
+                Piece last;
+                if (!resampleInto(last, nullptr, 0) || !pipe.Push(std::move(last)))
+                    return;
+            }
+            pipe.Close();
+        } catch (const std::exception& e) {
+            pipe.Fail(e.what());
+        }
+    });
+
     TakeWriter take(dest, plan, seed);
-
-    // Feeds `n` samples (none, with in == nullptr: the end) and writes what comes out.
-    const auto resampleSome = [&](const float* in, std::size_t n) {
-        std::size_t used = 0;
-        std::size_t made = 0;
-        do {
-            std::size_t took = 0;
-            const soxr_error_t error = soxr_process(resampler.get(), in ? in + used : nullptr,
-                                                    n - used, &took, out.data(), out.size(), &made);
-            if (error)
-                return Explain(why, std::string("The resampler failed: ") + error);
-            used += took;
-            if (!take.Put(out.data(), made))
-                return false;
-        } while (used < n || made == out.size());
-        return true;
-    };
-
-    for (std::uint64_t left = plan.frames; left > 0;) {
-        const auto frames = static_cast<std::size_t>(std::min<std::uint64_t>(left, blockFrames));
-        const std::size_t bytes = frames * f.blockAlign;
-        // The file was checked before the card changed: one that shrank since gives no take.
-        if (source.Read(raw.data(), bytes) < bytes)
-            return Explain(why, kReasonShortFile);
-        // The noise follows each block's own bytes too, so that files that agree where the
-        // seed looked (stems with silence in the same places) still get noise of their own.
-        if (plan.dither)
-            take.Reseed(seed ^ BlockHash(raw.data(), bytes));
-        DecodeMono(f, raw.data(), frames, mono.data());
-        if (!(resample ? resampleSome(mono.data(), frames) : take.Put(mono.data(), frames)))
-            return false;
-        left -= frames;
-        if (afterBlock && !afterBlock(static_cast<std::uint32_t>(bytes)))
-            return false;
+    bool ok = true;
+    Piece piece;
+    while (ok && pipe.Pop(piece)) {
+        if (piece.reseed)
+            take.Reseed(piece.seed);
+        ok = take.Put(piece.samples.data(), piece.samples.size()) &&
+             (piece.sourceBytes == 0 || !afterBlock || afterBlock(piece.sourceBytes));
     }
-    if (resample && !resampleSome(nullptr, 0))
+    pipe.Stop();
+    reading.join();
+    if (!ok)
         return false;
+    if (!pipe.Error().empty())
+        return Explain(why, pipe.Error());
     return take.Finish();
 }
 
