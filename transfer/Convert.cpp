@@ -250,8 +250,11 @@ double DitherNoise::Next() {
 bool ConvertAudio(WaveReader& source, WaveWriter& dest, const ConvertPlan& plan, std::uint64_t seed,
                   const std::function<bool(std::uint32_t)>& afterBlock, std::string* why) {
     const AudioFormat& f = plan.format;
-    if (f.blockAlign == 0 || f.channels == 0 || f.rate == 0)
+    if (f.blockAlign == 0 || f.channels == 0)
         return Explain(why, "The file has no channels");
+    if (f.rate == 0 || plan.songRate == 0)
+        return Explain(why, "No conversion from " + std::to_string(f.rate) + " Hz to " +
+                                std::to_string(plan.songRate) + " Hz");
     const bool resample = f.rate != plan.songRate;
     Resampler resampler;
     if (resample) {
