@@ -4,6 +4,7 @@
 #include "app/MainHelpers.h"
 #include "transfer/WaveFormats.h"
 
+#include <QCheckBox>
 #include <QInputDialog>
 #include <QMenu>
 #include <QTreeWidget>

@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -1110,6 +1111,8 @@ private slots:
         WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
         WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
         WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
+        WriteFile(takes / "Bass final.wav",
+                  EncodeWav(std::vector<double>(2 * 48000, 0.1), 3, 32, 2, 48000));
         MappedDrive e("E:", card.path());
         MappedDrive f("F:", computer.path());
         th::TMAIN_FORM demo(msgs);
@@ -1126,6 +1129,19 @@ private slots:
         SavePicture(&demo, "window");
         demo.PageControl1->setCurrentIndex(1);
         SavePicture(&demo, "main-export");
+        // The list scrolled to its FORMAT column.
+        demo.ListView->horizontalScrollBar()->setValue(
+            demo.ListView->horizontalScrollBar()->maximum());
+        SavePicture(&demo, "export-formats");
+        // The question before a file is converted.
+        const th::AudioFormat mix{th::SampleType::Float, 32, 2, 48000, 8};
+        const std::unique_ptr<QMessageBox> ask = th::MakeMessageBox(
+            th::TExportJob::ConvertQuestion("F:\\Music\\Takes\\Bass final.wav", mix, 44100),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, &demo);
+        ask->show();
+        QVERIFY(QTest::qWaitForWindowExposed(ask.get()));
+        SavePicture(ask.get(), "convert-question");
+        ask->close();
         dialog->SetLabel("Track1");
         dialog->SetMax(1000);
         dialog->SetPosition(400);
