@@ -181,6 +181,7 @@ cmd_bench() {
     install_deps
     build "$ROOT/build"
     "$ROOT/bench/transfer_bench.sh" "$ROOT/build"
+    "$ROOT/bench/card_bench.sh" "$ROOT/build"
 }
 
 case "${1:-}" in

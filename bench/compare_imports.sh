@@ -7,7 +7,7 @@
 #   e.g. bench/compare_imports.sh old/trackhaul-cli build/trackhaul-cli /tmp/card MANY 41
 # A_ENV / B_ENV: environment settings for one side only, as "NAME=VALUE ..." (to compare two
 # settings of one build). Run it under `taskset -c 0` for one core.
-# (build/make_import_card /tmp/card 4 writes a card with the songs EIGHT, MANY, C100, C1000)
+# (build/make_import_card /tmp/card 4 writes a card with the songs EIGHT, MANY, C100, C1000, FOUR)
 set -euo pipefail
 A=${1:?usage: compare_imports.sh CLI_A CLI_B CARD SONG [RUNS]}
 B=${2:?usage: compare_imports.sh CLI_A CLI_B CARD SONG [RUNS]}

@@ -5,8 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace th {
 
@@ -16,15 +21,17 @@ namespace {
 // few large requests far sooner than many small ones.
 constexpr std::size_t kBlockBytes = 1 << 20;
 // Output is written in writes of this size.
-constexpr std::size_t kOutBytes = 1 << 20;
+constexpr std::size_t kOutBytes = 512 << 10;
 // Sources a track keeps open at once; the least recently used one is closed for a new one.
 constexpr std::size_t kOpenSources = 16;
 
 // Switches for measuring (read once): TRACKHAUL_BLOCKS (blocks kept, 0: none),
-// TRACKHAUL_DIRECT (0: long stretches through the blocks too).
+// TRACKHAUL_DIRECT (0: long stretches through the blocks too), TRACKHAUL_WRITER (0: no
+// writer thread).
 struct Tuning {
     std::size_t blocks = 4;
     bool direct = true;
+    bool writer = true;
 };
 const Tuning& Tuned() {
     static const Tuning tuning = [] {
@@ -33,6 +40,8 @@ const Tuning& Tuned() {
             t.blocks = std::strtoul(v, nullptr, 10);
         if (const char* v = std::getenv("TRACKHAUL_DIRECT"))
             t.direct = std::strcmp(v, "0") != 0;
+        if (const char* v = std::getenv("TRACKHAUL_WRITER"))
+            t.writer = std::strcmp(v, "0") != 0;
         return t;
     }();
     return tuning;
@@ -46,6 +55,78 @@ unsigned char* PageAligned(std::unique_ptr<unsigned char[]>& memory, std::size_t
 }
 
 } // namespace
+
+// Writes the output's full buffers on a thread of its own, in the order handed over, while the
+// renderer reads the sources into the next buffer.
+class OutputWriter {
+public:
+    OutputWriter() : thread_([this] { Run(); }) {}
+    ~OutputWriter() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    // Queues `count` bytes at `data` for `out`; both stay untouched until the write is done.
+    // Returns the write's number for WaitFor.
+    std::uint64_t Hand(WaveWriter& out, const unsigned char* data, std::size_t count) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back({&out, data, count});
+            ++handed_;
+        }
+        changed_.notify_all();
+        return handed_;
+    }
+    // Waits until the writes up to number `n` are done; false when any write failed.
+    bool WaitFor(std::uint64_t n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return done_ >= n; });
+        return !failed_;
+    }
+    std::uint64_t Handed() const { return handed_; }
+    // A new output: earlier failures are forgotten. Only once everything handed is done.
+    void Reset() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = false;
+    }
+
+private:
+    struct Job {
+        WaveWriter* out;
+        const unsigned char* data;
+        std::size_t count;
+    };
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return stop_ || !jobs_.empty(); });
+            if (jobs_.empty())
+                return;
+            const Job job = jobs_.front();
+            lock.unlock();
+            // A write after a failed one is refused by the output itself.
+            const bool ok = job.out->Write(job.data, job.count);
+            lock.lock();
+            jobs_.pop_front();
+            ++done_;
+            failed_ = failed_ || !ok;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;
+    std::uint64_t handed_ = 0; // written by the renderer's thread only
+    std::uint64_t done_ = 0;
+    bool failed_ = false;
+    bool stop_ = false;
+    std::thread thread_; // last: starts once the rest is ready
+};
 
 TrackRenderer::TrackRenderer(TransferUi& ui, const Selection& sel, const SongEventTable& table)
     : ui_(ui), sel_(sel), table_(table) {}
@@ -115,8 +196,21 @@ bool TrackRenderer::OpenOutput(int n) {
     }
     // The whole track is written, from 0 to TrackEnd.
     out_->Reserve(TrackEnd);
-    if (!outBuffer_)
-        outBuffer_ = PageAligned(outMemory_, kOutBytes);
+    if (!writerTried_ && Tuned().writer) {
+        writerTried_ = true;
+        try {
+            writer_ = std::make_unique<OutputWriter>();
+        } catch (const std::system_error&) {
+            // No thread to be had: the renderer writes itself.
+        }
+    }
+    if (writer_)
+        writer_->Reset(); // the last track's writes were all waited for
+    for (std::size_t k = 0; k < (writer_ ? kOutBuffers : 1); ++k)
+        if (!outBuffers_[k])
+            outBuffers_[k] = PageAligned(outMemory_[k], kOutBytes);
+    outSide_ = 0;
+    outBuffer_ = outBuffers_[0];
     outFrom_ = outTo_ = kWrittenHeaderBytes % kOutBytes;
     return true;
 }
@@ -125,6 +219,7 @@ bool TrackRenderer::CloseOutput() {
     bool ok = true;
     if (out_) {
         ok = Flush();
+        ok = Settle() && ok;
         ok = out_->Close() && ok;
         if (!ok)
             Explain(OutBase + ".wav", SystemReason(out_->Error()));
@@ -137,9 +232,27 @@ bool TrackRenderer::CloseOutput() {
 }
 
 bool TrackRenderer::Flush() {
-    const bool ok = outTo_ == outFrom_ || out_->Write(outBuffer_ + outFrom_, outTo_ - outFrom_);
-    outFrom_ = outTo_ = outTo_ == kOutBytes ? 0 : outTo_;
+    const bool full = outTo_ == kOutBytes;
+    bool ok = true;
+    if (!writer_) {
+        ok = outTo_ == outFrom_ || out_->Write(outBuffer_ + outFrom_, outTo_ - outFrom_);
+    } else {
+        if (outTo_ > outFrom_)
+            writer_->Hand(*out_, outBuffer_ + outFrom_, outTo_ - outFrom_);
+        if (full) {
+            // The next buffer is free once its last write, kOutBuffers - 1 writes ago, is done.
+            outSide_ = (outSide_ + 1) % kOutBuffers;
+            outBuffer_ = outBuffers_[outSide_];
+            const std::uint64_t handed = writer_->Handed();
+            ok = writer_->WaitFor(handed < kOutBuffers ? 0 : handed - (kOutBuffers - 1));
+        }
+    }
+    outFrom_ = outTo_ = full ? 0 : outTo_;
     return ok;
+}
+
+bool TrackRenderer::Settle() {
+    return !writer_ || writer_->WaitFor(writer_->Handed());
 }
 
 std::size_t TrackRenderer::Room() {
@@ -313,6 +426,7 @@ void TrackRenderer::Explain(const std::string& file, const std::string& reason) 
 
 bool TrackRenderer::Fail() {
     // A failed write is told by the output; otherwise the track stopped for Cancel.
+    Settle();
     const int error = out_ ? out_->Error() : 0;
     Explain(OutBase + ".wav", error == 0 && ui_.Cancelled() ? std::string(kReasonCancelled)
                                                             : SystemReason(error ? error : EIO));

@@ -20,6 +20,7 @@ namespace th {
 
 class WaveReader;
 class WaveWriter;
+class OutputWriter;
 
 class TrackRenderer {
 public:
@@ -78,7 +79,10 @@ private:
     const Block* Load(std::int32_t source, WaveReader& reader, std::uint64_t index);
     // Room for the next bytes of the output, writing the buffer out when it is full.
     std::size_t Room();
+    // Hands the buffered bytes to be written; false when a write failed.
     bool Flush();
+    // Waits until everything handed over is written; false when a write failed.
+    bool Settle();
     bool Produced(std::size_t bytes);
     bool Finish();
     bool Fail();
@@ -92,12 +96,18 @@ private:
     std::string destFolder_;
     const PlanStretch* stretch_ = nullptr; // the one being written
     std::unique_ptr<WaveWriter> out_;
-    // The output buffer; its bytes stand where they go in the file, modulo its size, so that
-    // every write but the first starts at a multiple of its size.
-    std::unique_ptr<unsigned char[]> outMemory_;
-    unsigned char* outBuffer_ = nullptr;  // page-aligned inside outMemory_
+    // The output buffers, filled in turn while writer_ writes the others; their bytes stand
+    // where they go in the file, modulo their size, so that every write but the first starts
+    // at a multiple of it.
+    static constexpr std::size_t kOutBuffers = 3;
+    std::unique_ptr<unsigned char[]> outMemory_[kOutBuffers];
+    unsigned char* outBuffers_[kOutBuffers] = {};
+    unsigned char* outBuffer_ = nullptr;  // the one being filled
+    std::size_t outSide_ = 0;             // its index
     std::size_t outFrom_ = 0, outTo_ = 0; // [outFrom_, outTo_) of outBuffer_ to write
-    std::vector<Source> sources_;         // as Plan.sources
+    std::unique_ptr<OutputWriter> writer_;
+    bool writerTried_ = false;    // whether a writer thread was asked for
+    std::vector<Source> sources_; // as Plan.sources
     std::vector<Block> blocks_;
     std::size_t openSources_ = 0;
     std::uint64_t uses_ = 0;
