@@ -1,6 +1,7 @@
 // The folder tree of the computer and the WAV list of the selected folder.
 #include "app/Main.h"
 
+#include "app/ExportAsTrack.h"
 #include "app/MainHelpers.h"
 #include "platform/Platform.h"
 #include "song/Errors.h"
@@ -398,12 +399,23 @@ void TMAIN_FORM::TreeViewChange(QTreeWidgetItem* node) {
                 if (i > 0)
                     row->setTextAlignment(i, Qt::AlignRight | Qt::AlignVCenter);
             }
+            row->setText(5, Q(FormatColumnText(path + "\\" + e.name)));
+            row->setTextAlignment(5, Qt::AlignRight | Qt::AlignVCenter);
             row->setIcon(0, icon);
             ListView->addTopLevelItem(row);
         }
         ListView->sortItems(0, Qt::AscendingOrder);
     }
     UpdateExportTracks(Sel, path);
+    // A file sent as track N from the list is that track's file while its folder is shown.
+    if (ExportJob)
+        for (std::size_t i = 0; i < 8; ++i) {
+            std::string& chosen = ExportJob->TrackSources[i];
+            if (!chosen.empty() && chosen.rfind(path + "\\", 0) != 0)
+                chosen.clear();
+            if (!chosen.empty())
+                Sel.ExportEnabled[i] = true;
+        }
     for (std::size_t i = 0; i < 8; ++i)
         P2ZTr[i]->setEnabled(Sel.ExportEnabled[i]);
 }

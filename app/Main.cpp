@@ -1,6 +1,7 @@
 // The main window: widgets, start, paint, tabs, the transfer buttons and the check page.
 #include "app/Main.h"
 
+#include "app/ExportAsTrack.h"
 #include "app/MainHelpers.h"
 #include "app/SongMapWindow.h"
 #include "app/StartFolder.h"
@@ -106,6 +107,7 @@ TMAIN_FORM::TMAIN_FORM(UserMessages& messages, QWidget* parent)
       messages_(messages) {
     BuildWidgets();
     InstallSongMap(*this);
+    InstallExportAsTrack(*this);
 
     Sel.DestFolder.clear();
     Sel.DriveRoot.clear();
@@ -163,6 +165,8 @@ TWAVE_FORM* TMAIN_FORM::CreateWaveForm() {
         ImportJob =
             std::make_unique<TImportJob>(*WAVE_FORM, Sel, SongEventTable, WAVE_FORM->Renderer);
         ExportJob = std::make_unique<TExportJob>(*WAVE_FORM, Sel);
+        // A file in another format than the song's is converted when the user says Yes.
+        ExportJob->Convert = TExportJob::ConvertMode::Ask;
     }
     return WAVE_FORM;
 }
@@ -280,13 +284,13 @@ void TMAIN_FORM::BuildWidgets() {
     ListView->setObjectName("ListView");
     ListView->setGeometry(0, 0, 361, 161);
     ListView->setRootIsDecorated(false);
-    ListView->setColumnCount(5);
-    ListView->setHeaderLabels({"Name", "FS", "BIT", "CH", "SIZE"});
+    ListView->setColumnCount(6);
+    ListView->setHeaderLabels({"Name", "FS", "BIT", "CH", "SIZE", "FORMAT"});
     ListView->header()->setMinimumSectionSize(10);
     ListView->header()->setMaximumSectionSize(200);
     ListView->header()->setStretchLastSection(false);
-    const int widths[5] = {130, 60, 40, 50, 70};
-    for (int i = 0; i < 5; ++i) {
+    const int widths[6] = {130, 60, 40, 50, 70, 60};
+    for (int i = 0; i < 6; ++i) {
         ListView->setColumnWidth(i, widths[i]);
         ListView->headerItem()->setTextAlignment(i, (i == 0 ? Qt::AlignLeft : Qt::AlignRight) |
                                                         Qt::AlignVCenter);

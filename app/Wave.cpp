@@ -85,6 +85,17 @@ bool MessageBoxes::Ask(const std::string& text) {
     return ShowBox(text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
+TransferUi::Answer MessageBoxes::AskYesNoCancel(const std::string& text) {
+    switch (ShowBox(text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        return TransferUi::Answer::Yes;
+    case QMessageBox::No:
+        return TransferUi::Answer::No;
+    default:
+        return TransferUi::Answer::Cancel;
+    }
+}
+
 void MessageBoxes::Message(const std::string& text) {
     ShowBox(text, QMessageBox::Ok);
 }

@@ -31,6 +31,11 @@ public:
     virtual bool Ask(const std::string& text) = 0;
     // OK only.
     virtual void Message(const std::string& text) = 0;
+    // Yes, No and Cancel. Messages that can't ask answer No.
+    virtual TransferUi::Answer AskYesNoCancel(const std::string& text) {
+        (void)text;
+        return TransferUi::Answer::No;
+    }
     // OK only: a failure's message with the file and the reason below it (its informative
     // text), or the file and the reason alone when there is no message.
     virtual void Report(const std::string& text, const Failure& why) {
@@ -71,6 +76,7 @@ public:
     void Message(const std::string& text) override;
     void Report(const std::string& text, const Failure& why) override;
     void MessageWithNotes(const std::string& text, const std::vector<std::string>& notes) override;
+    TransferUi::Answer AskYesNoCancel(const std::string& text) override;
 };
 
 class TWAVE_FORM : public QDialog, public TransferUi {
@@ -99,6 +105,9 @@ public:
 
     // TransferUi
     bool Ask(const std::string& text) override { return !Quiet && messages_.Ask(text); }
+    Answer AskYesNoCancel(const std::string& text) override {
+        return Quiet ? Answer::Cancel : messages_.AskYesNoCancel(text);
+    }
     void Message(const std::string& text) override {
         if (!Quiet)
             messages_.Message(text);

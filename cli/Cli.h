@@ -32,12 +32,16 @@ struct Options {
     // Returns the value of --name, or `fallback` when absent.
     std::string Get(const std::string& name, const std::string& fallback = "") const;
     bool Has(const std::string& name) const;
+    // Every value of a repeatable option, in the order given.
+    std::vector<std::string> GetAll(const std::string& name) const;
     std::vector<std::pair<std::string, std::string>> values;
     std::vector<std::string> flags;
 };
-// valueOptions: names taking a value ("--drive"); flagOptions: names without ("--yes").
+// valueOptions: names taking a value ("--drive"); flagOptions: names without ("--yes");
+// repeatable: value options that may be given more than once ("--file").
 Options ParseOptions(const Args& args, const std::vector<std::string>& valueOptions,
-                     const std::vector<std::string>& flagOptions);
+                     const std::vector<std::string>& flagOptions,
+                     const std::vector<std::string>& repeatable = {});
 
 // A DRIVE argument: a drive text ("E:") is used as it is; a folder is mapped as a removable
 // drive for the run and its letter returned.
@@ -64,5 +68,12 @@ Verbosity VerbosityOption(const Options& options);
 
 // "1,3,8" -> eight flags; empty text -> all eight. Throws UsageError on anything else.
 std::vector<bool> ParseTrackList(const std::string& text);
+
+// A native file argument in the drive form the engines use ("C:\\home\\me\\Bass.wav").
+// Throws UsageError when it is no file.
+std::string FileArgument(const std::string& arg);
+
+// "--file N=PATH": the track and the file in drive form.
+std::pair<int, std::string> ParseTrackFile(const std::string& text);
 
 } // namespace cli

@@ -22,8 +22,17 @@ bool Options::Has(const std::string& name) const {
                        [&](const auto& kv) { return kv.first == name; });
 }
 
+std::vector<std::string> Options::GetAll(const std::string& name) const {
+    std::vector<std::string> all;
+    for (const auto& [k, v] : values)
+        if (k == name)
+            all.push_back(v);
+    return all;
+}
+
 Options ParseOptions(const Args& args, const std::vector<std::string>& valueOptions,
-                     const std::vector<std::string>& flagOptions) {
+                     const std::vector<std::string>& flagOptions,
+                     const std::vector<std::string>& repeatable) {
     Options o;
     auto contains = [](const std::vector<std::string>& v, const std::string& s) {
         return std::find(v.begin(), v.end(), s) != v.end();
@@ -34,7 +43,7 @@ Options ParseOptions(const Args& args, const std::vector<std::string>& valueOpti
             if (contains(valueOptions, a)) {
                 if (i + 1 >= args.size())
                     throw UsageError("option " + a + " needs a value");
-                if (o.Has(a))
+                if (o.Has(a) && !contains(repeatable, a))
                     throw UsageError("option " + a + " given twice");
                 o.values.emplace_back(a, args[++i]);
             } else if (contains(flagOptions, a)) {
@@ -205,6 +214,26 @@ std::vector<bool> ParseTrackList(const std::string& text) {
         start = comma + 1;
     }
     return tracks;
+}
+
+std::string FileArgument(const std::string& arg) {
+    std::error_code ec;
+    const std::filesystem::path path = platform::PathFromUtf8(arg);
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw UsageError("'" + arg + "' is not a file");
+    const std::filesystem::path whole = std::filesystem::absolute(path, ec).lexically_normal();
+    std::string folder = platform::ToDrivePath(platform::Utf8FromPath(whole.parent_path()));
+    while (folder.size() > 2 && folder.back() == '\\')
+        folder.pop_back();
+    if (folder.empty())
+        throw UsageError("'" + arg + "' lies on no drive");
+    return folder + "\\" + platform::Utf8FromPath(whole.filename());
+}
+
+std::pair<int, std::string> ParseTrackFile(const std::string& text) {
+    if (text.size() < 3 || text[0] < '1' || text[0] > '8' || text[1] != '=')
+        throw UsageError("--file '" + text + "': give a track 1 to 8, '=' and a file (3=bass.wav)");
+    return {text[0] - '0', FileArgument(text.substr(2))};
 }
 
 } // namespace cli

@@ -1,6 +1,9 @@
 // WAV access on any file: the chunk walk, the format record, the data chunk and its reader.
 // A copy that may not invent audio copies exactly what the file holds or fails; a copy of
-// what is present gives a whole file with exactly those bytes.
+// what is present gives a whole file with exactly those bytes. The formats the converter
+// reads: a format it accepts is one it can convert, into a take of exactly the planned length;
+// one it refuses comes with a reason.
+#include "transfer/Convert.h"
 #include "transfer/WaveFile.h"
 
 #include <algorithm>
@@ -33,6 +36,34 @@ std::string ReadAll(const std::string& path) {
 
 // Most audio bytes a run reads or copies: a header may claim 4 GB.
 constexpr std::uint32_t kMaxCopy = 1 << 20;
+// Most frames a run converts (at 8 kHz they become 5.5 times as many samples at 44.1 kHz).
+constexpr std::uint64_t kMaxConvertFrames = 1 << 14;
+
+void CheckConversion(const std::string& input, std::size_t size, const std::string& output,
+                     th::WaveReader& reader) {
+    th::Failure why;
+    const auto format = th::ReadAudioFormat(input, &why);
+    if (!format) {
+        Check(!why.reason.empty(), "a refused format says why");
+        return;
+    }
+    Check(format->channels > 0 && format->blockAlign == format->channels * (format->bits / 8u) &&
+              format->rate >= th::kMinConvertRate && format->rate <= th::kMaxConvertRate,
+          "an accepted format is consistent");
+    reader.Rewind();
+    const auto bytes = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(reader.Available(), kMaxConvertFrames * format->blockAlign));
+    // Songs at 22.05 kHz for inputs of odd length, at 44.1 kHz for the others.
+    const std::uint32_t songRate = (size & 1) ? 22050 : 44100;
+    const th::ConvertPlan plan = th::PlanConversion(*format, bytes, songRate);
+    auto writer = th::CreateWaveFile(output, songRate);
+    Check(static_cast<bool>(writer), "take created");
+    std::string reason;
+    Check(th::ConvertAudio(reader, *writer, plan, th::DitherSeed(reader), nullptr, &reason),
+          "conversion of the bytes present");
+    Check(th::CloseWaveFile(*writer), "take closed");
+    Check(ReadAll(output).size() == 46 + 2 * plan.samples, "take of the planned length");
+}
 
 } // namespace
 
@@ -88,6 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string audio(present, '\0');
     reader->Read(audio.data(), present);
     Check(out.compare(46, present, audio) == 0, "output audio");
+
+    CheckConversion(input, size, output, *reader);
 
     // Asking for more than is present fails rather than pads.
     if (reader->Available() < reader->DataSize() && reader->Available() < kMaxCopy) {

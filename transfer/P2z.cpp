@@ -20,6 +20,9 @@ std::string TrackFile(const std::string& folder, int track) {
     return folder + "\\tr0" + std::to_string(track) + ".wav";
 }
 
+// Most audio bytes a take may hold: its "RIFF" size (38 + N + pad) must fit 32 bits.
+constexpr std::uint64_t kMaxTakeBytes = 0xFFFFFFFFu - 38u - 1u;
+
 std::string UpperAscii(std::string text) {
     for (char& c : text)
         if (c >= 'a' && c <= 'z')
@@ -182,14 +185,67 @@ bool TExportJob::RunExport() {
     return ok;
 }
 
+std::string TExportJob::SourceFile(int track) const {
+    const std::string& chosen = TrackSources[static_cast<std::size_t>(track - 1)];
+    return chosen.empty() ? TrackFile(ComputerFolder, track) : chosen;
+}
+
+std::string TExportJob::ConvertQuestion(const std::string& path, const AudioFormat& format,
+                                        std::int32_t songRate) {
+    const std::size_t slash = path.find_last_of('\\');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name + ": " + FormatText(format) + ". Convert it to " + std::to_string(songRate) +
+           " Hz, 16-bit mono for the song?";
+}
+
+bool TExportJob::DecideConversion(int track, const std::string& path, bool& checked) {
+    checked = true;
+    // A song without a rate to convert to keeps the checks of a copy, which refuse the file.
+    if (Convert == ConvertMode::Never ||
+        sel_.SampleRate < static_cast<std::int32_t>(kMinConvertRate) ||
+        sel_.SampleRate > static_cast<std::int32_t>(kMaxConvertRate))
+        return true;
+    const auto songRate = static_cast<std::uint32_t>(sel_.SampleRate);
+    Failure why;
+    const std::optional<AudioFormat> format = ReadAudioFormat(path, &why);
+    if (!format) {
+        // Asked to convert, a file that can't be read is refused as one that is no WAV file;
+        // without the question's answer the checks of a copy decide.
+        if (Convert == ConvertMode::Always)
+            ui_.Report("", why);
+        return Convert != ConvertMode::Always;
+    }
+    if (IsSongFormat(*format, songRate))
+        return true;
+    if (Convert == ConvertMode::Ask) {
+        const TransferUi::Answer answer =
+            ui_.AskYesNoCancel(ConvertQuestion(path, *format, sel_.SampleRate));
+        if (answer == TransferUi::Answer::Cancel)
+            return false;
+        if (answer == TransferUi::Answer::No)
+            return true;
+    }
+    const ConvertPlan plan = PlanConversion(*format, ReadDataSize(path).value_or(0), songRate);
+    if (plan.DataBytes() > kMaxTakeBytes) {
+        ui_.Report("", {path, "Converted, the audio would not fit a WAV file (4 GB)"});
+        return false;
+    }
+    plans_[static_cast<std::size_t>(track - 1)] = plan;
+    checked = false;
+    return true;
+}
+
 bool TExportJob::CheckTrackFiles() {
-    bool any = false;
+    bool any = false;      // a file went through the checks of a copy
+    bool selected = false; // a track is selected
     std::uint32_t rate = 0;
     std::uint16_t bits = 0;
+    plans_ = {};
     for (int n = 1; n <= 8; ++n) {
         if (!sel_.ExportSelected(n))
             continue;
-        const std::string path = TrackFile(ComputerFolder, n);
+        selected = true;
+        const std::string path = SourceFile(n);
         Failure why;
         const auto info = ReadWaveFormat(path, &why);
         if (!info) {
@@ -202,6 +258,11 @@ bool TExportJob::CheckTrackFiles() {
             ui_.Report("", {path, kReasonShortFile});
             return false;
         }
+        bool checked = true;
+        if (!DecideConversion(n, path, checked))
+            return false;
+        if (!checked)
+            continue;
         const WaveFormatRecord& f = info->format;
         const std::string hz = std::to_string(f.samplesPerSec) + " Hz";
         if (!any) {
@@ -238,11 +299,12 @@ bool TExportJob::CheckTrackFiles() {
             return false;
         }
     }
-    if (!any) {
+    if (!selected) {
         ui_.Message("Select a wave file!");
         return false;
     }
-    ExportRate = static_cast<std::int32_t>(rate);
+    // Converted files take the song's rate, which a copied one has too.
+    ExportRate = any ? static_cast<std::int32_t>(rate) : sel_.SampleRate;
     return true;
 }
 
@@ -275,7 +337,9 @@ std::uint64_t TExportJob::RequiredCapacity() {
     for (int n = 1; n <= 8; ++n) {
         if (!sel_.ExportSelected(n))
             continue;
-        const std::uint64_t data = ReadDataSize(TrackFile(ComputerFolder, n)).value_or(0);
+        const auto& plan = plans_[static_cast<std::size_t>(n - 1)];
+        const std::uint64_t data =
+            plan ? plan->DataBytes() : ReadDataSize(SourceFile(n)).value_or(0);
         total += rounded(46 + data + (data & 1u));
         listBytes += ComposeEventLine(entryNo++, name, n, tc, tc).size();
     }
@@ -286,7 +350,7 @@ std::uint64_t TExportJob::TransferTotal() {
     std::uint64_t total = 0;
     for (int n = 1; n <= 8; ++n)
         if (sel_.ExportSelected(n))
-            total += FileLength(TrackFile(ComputerFolder, n)).value_or(0);
+            total += FileLength(SourceFile(n)).value_or(0);
     return total;
 }
 
@@ -499,7 +563,8 @@ std::vector<std::string> TExportJob::RemoveLeftovers(const std::string& songFold
 
 bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::string& songFolder,
                                int track) {
-    const std::string source = TrackFile(computerFolder, track);
+    const std::string& chosen = TrackSources[static_cast<std::size_t>(track - 1)];
+    const std::string source = chosen.empty() ? TrackFile(computerFolder, track) : chosen;
     const std::string devicePath = TakeDeviceFile(songFolder);
     const std::string partPath = devicePath.substr(0, devicePath.size() - 4);
 
@@ -521,15 +586,21 @@ bool TExportJob::CopyTrackFile(const std::string& computerFolder, const std::str
         return false;
     }
 
+    const auto afterBlock = [&](std::uint32_t bytes) {
+        copiedBytes_ += bytes;
+        ui_.SetPosition(static_cast<std::uint32_t>(copiedBytes_ >> barShift_));
+        return !OnBlockCopied || OnBlockCopied(track, bytes);
+    };
     // A source that shrinks under the copy fails it: the card gets no invented silence.
-    const bool copied = CopyBlocks(
-        *reader, *writer, DataSize,
-        [&](std::uint32_t bytes) {
-            copiedBytes_ += bytes;
-            ui_.SetPosition(static_cast<std::uint32_t>(copiedBytes_ >> barShift_));
-            return !OnBlockCopied || OnBlockCopied(track, bytes);
-        },
-        ShortSource::Fails);
+    const auto& plan = plans_[static_cast<std::size_t>(track - 1)];
+    std::string reason;
+    const bool copied =
+        plan ? ConvertAudio(*reader, *writer, *plan, DitherSeed(*reader), afterBlock, &reason)
+             : CopyBlocks(*reader, *writer, DataSize, afterBlock, ShortSource::Fails);
+    if (plan)
+        DataSize = static_cast<std::uint32_t>(plan->DataBytes());
+    if (!reason.empty())
+        Explain({source, reason});
     // The card writes this file while the next one is copied; the run waits for it before
     // the list names it.
     const bool closed = CloseWaveFile(*writer, /*writeBack=*/true);

@@ -12,9 +12,11 @@
 // with its folder before the first device file takes its ".wav" name, is the run's rollback
 // record: a run killed between those renames and the replacement leaves device files that
 // only it names, and the next export removes them before it removes the record.
+#include "transfer/Convert.h"
 #include "transfer/Selection.h"
 #include "transfer/TransferUi.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -62,6 +64,20 @@ public:
                                                     const std::string& song,
                                                     const std::vector<std::string>& songList);
 
+    // What happens to a file whose rate, bits or channels are not the song's: refused with
+    // its message (Never), converted (Always), or converted when the user says Yes to a
+    // question about it (Ask; No refuses it with its message, Cancel ends the run).
+    enum class ConvertMode { Never, Always, Ask };
+    ConvertMode Convert = ConvertMode::Never;
+    // A file exported as track N (index N - 1) in place of the folder's "tr0N.wav"; empty for
+    // the folder's file. The caller selects the track.
+    std::array<std::string, 8> TrackSources;
+    // The file the run reads for track N.
+    std::string SourceFile(int track) const;
+    // The question asked in ConvertMode::Ask.
+    static std::string ConvertQuestion(const std::string& path, const AudioFormat& format,
+                                       std::int32_t songRate);
+
     // Fields of the job, overwritten by each run.
     std::string ComputerFolder;
     std::string DeviceDrive;
@@ -96,9 +112,15 @@ private:
     // Keeps the first reason of a run; an error number of 0 reads as an input/output error.
     void Explain(const Failure& why);
     void Explain(const std::string& file, int error);
+    // Decides, for a selected file, whether it is converted (plans_); false ends the run.
+    // `checked` tells whether the file still goes through the checks of a copy.
+    bool DecideConversion(int track, const std::string& path, bool& checked);
 
     TransferUi& ui_;
     Selection& sel_;
+
+    // Tracks converted in this run (index N - 1), decided by CheckTrackFiles.
+    std::array<std::optional<ConvertPlan>, 8> plans_;
 
     // State of one rewrite.
     std::string newList_; // the new edit list, built while copying

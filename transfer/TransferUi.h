@@ -20,6 +20,13 @@ public:
     virtual bool Ask(const std::string& text) = 0;
     // A plain message with an OK button.
     virtual void Message(const std::string& text) = 0;
+    // A question with Yes, No and Cancel. An interface that can't ask answers No, which
+    // leaves a run as it is without the question.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer AskYesNoCancel(const std::string& text) {
+        (void)text;
+        return Answer::No;
+    }
     // A message about a failure with what is known of its cause: `text` stays the message as
     // it is, the file and the reason follow it. An empty `text` tells the cause alone.
     // Interfaces that show no more than one text show the message, or the cause when there is

@@ -181,6 +181,26 @@ std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* w
     return info;
 }
 
+std::optional<std::string> ReadFormatChunk(const std::string& path, std::size_t maxBytes,
+                                           Failure* why) {
+    FilePtr f = OpenForReading(path, why);
+    if (!f)
+        return std::nullopt;
+    const auto spot = FindChunk(f.get(), "fmt ");
+    if (!spot) {
+        ExplainMissingChunk(f.get(), path, "fmt ", why);
+        return std::nullopt;
+    }
+    std::string record(std::min<std::size_t>(spot->size, maxBytes), '\0');
+    if (!Seek(f.get(), spot->dataStart, SEEK_SET) ||
+        !ReadExact(f.get(), record.data(), record.size())) {
+        if (why)
+            *why = {path, SystemReason(errno)};
+        return std::nullopt;
+    }
+    return record;
+}
+
 std::optional<std::uint32_t> ReadDataSize(const std::string& path) {
     FilePtr f = OpenForReading(path, nullptr);
     if (!f)

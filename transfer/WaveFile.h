@@ -52,6 +52,10 @@ void CopyUnaligned(unsigned char* to, const unsigned char* from, std::size_t cou
 
 std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* why = nullptr);
 std::optional<std::uint32_t> ReadDataSize(const std::string& path);
+// The data of the "fmt " chunk as it stands in the file, at most `maxBytes` of it (a
+// WAVE_FORMAT_EXTENSIBLE record is 40 bytes).
+std::optional<std::string> ReadFormatChunk(const std::string& path, std::size_t maxBytes,
+                                           Failure* why = nullptr);
 // Byte length of the whole file.
 std::optional<std::uint64_t> FileLength(const std::string& path);
 

@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
@@ -57,6 +58,7 @@ public:
     std::vector<std::string> messages;
     std::vector<std::string> details; // the file and reason shown under a failure's message
     std::deque<bool> answers;
+    std::deque<th::TransferUi::Answer> choices; // Yes/No/Cancel questions; No when empty
     std::function<void(const std::string&)> onAsk;
 
     bool Ask(const std::string& text) override {
@@ -67,6 +69,14 @@ public:
             return true;
         const bool a = answers.front();
         answers.pop_front();
+        return a;
+    }
+    th::TransferUi::Answer AskYesNoCancel(const std::string& text) override {
+        questions.push_back(text);
+        if (choices.empty())
+            return th::TransferUi::Answer::No;
+        const th::TransferUi::Answer a = choices.front();
+        choices.pop_front();
         return a;
     }
     void Message(const std::string& text) override { messages.push_back(text); }
@@ -561,13 +571,13 @@ private slots:
         form->SelectFolder(Drive(p / "wavs"));
         QCOMPARE(form->ListView->topLevelItemCount(), 4);
         const QStringList expected[] = {
-            {"mono8.wav", "44.1kHz", "8bit", "?", "1KB"},
-            {"Song.WAV", "48kHz", "16bit", "ST", "4KB"},
-            {"tr01.wav", "44.1kHz", "16bit", "MON", "2KB"},
-            {"tr03.wav", "22.05kHz", "16bit", "MON", "1KB"},
+            {"mono8.wav", "44.1kHz", "8bit", "?", "1KB", "PCM"},
+            {"Song.WAV", "48kHz", "16bit", "ST", "4KB", "PCM"},
+            {"tr01.wav", "44.1kHz", "16bit", "MON", "2KB", "PCM"},
+            {"tr03.wav", "22.05kHz", "16bit", "MON", "1KB", "PCM"},
         };
         for (int r = 0; r < 4; ++r)
-            for (int c = 0; c < 5; ++c)
+            for (int c = 0; c < 6; ++c)
                 QCOMPARE(form->ListView->topLevelItem(r)->text(c), expected[r][c]);
         QCOMPARE(ExportEnabled(),
                  QList<bool>({true, false, true, false, false, false, false, false}));
@@ -699,6 +709,23 @@ private slots:
         QVERIFY(adl.find("\t\t(Entry)\t0003\t(Cut)\tF\t\"ZT60002.WAV\"\t1\t1\t") !=
                 std::string::npos);
         QVERIFY(adl.size() > 24 && adl.substr(adl.size() - 24) == "\t</EVENT_LIST>\r\n</ADL>\r\n");
+    }
+
+    // A file in another format than the song's: the export asks, and Yes converts it.
+    void exportConvertsAfterTheQuestion() {
+        std::vector<double> stereo(2 * 4800, 0.25);
+        WriteFile(pc->path() / "tr01.wav", EncodeWav(stereo, 1, 24, 2, 48000));
+        ShowTab(1);
+        form->SelectFolder(Drive(pc->path()));
+        QCOMPARE(form->ListView->topLevelItem(0)->text(5), QStringLiteral("PCM"));
+        msgs.choices = {th::TransferUi::Answer::Yes};
+        QTest::mouseClick(form->P2ZBtnConv, Qt::LeftButton);
+        QCOMPARE(msgs.questions.size(), std::size_t{3});
+        QCOMPARE(msgs.questions[2], std::string("tr01.wav: 48000 Hz, 24-bit, 2 channels. Convert "
+                                                "it to 44100 Hz, 16-bit mono for the song?"));
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
+        QCOMPARE(std::uint64_t(fs::file_size(cardE->path() / "SONGA" / "zt60002.wav")),
+                 std::uint64_t{46 + 2 * 4410});
     }
 
     void progressDialog() {
@@ -1186,6 +1213,8 @@ private slots:
         WriteFile(takes / "tr01.wav", MakeWav(Pattern(88200, 1)));
         WriteFile(takes / "tr02.wav", MakeWav(Pattern(132300, 2)));
         WriteFile(takes / "tr04.wav", MakeWav(Pattern(44100, 4)));
+        WriteFile(takes / "Bass final.wav",
+                  EncodeWav(std::vector<double>(2 * 48000, 0.1), 3, 32, 2, 48000));
         MappedDrive e("E:", card.path());
         MappedDrive f("F:", computer.path());
         th::TMAIN_FORM demo(msgs);
@@ -1202,6 +1231,19 @@ private slots:
         SavePicture(&demo, "window");
         demo.PageControl1->setCurrentIndex(1);
         SavePicture(&demo, "main-export");
+        // The list scrolled to its FORMAT column.
+        demo.ListView->horizontalScrollBar()->setValue(
+            demo.ListView->horizontalScrollBar()->maximum());
+        SavePicture(&demo, "export-formats");
+        // The question before a file is converted.
+        const th::AudioFormat mix{th::SampleType::Float, 32, 2, 48000, 8};
+        const std::unique_ptr<QMessageBox> ask = th::MakeMessageBox(
+            th::TExportJob::ConvertQuestion("F:\\Music\\Takes\\Bass final.wav", mix, 44100),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, &demo);
+        ask->show();
+        QVERIFY(QTest::qWaitForWindowExposed(ask.get()));
+        SavePicture(ask.get(), "convert-question");
+        ask->close();
         dialog->SetLabel("Track1");
         dialog->SetMax(1000);
         dialog->SetPosition(400);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -123,6 +124,59 @@ TEST_F(CmdExport, StopsWithoutChangingTheCard) {
 
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_EQ(Snap(card), before);
+    }
+}
+
+// A DAW's mix under its own name, 24-bit stereo at 48 kHz: refused without --convert, converted
+// with it as the track --file names; the folder's other files follow --tracks.
+TEST_F(CmdExport, ConvertsAFileGivenForATrack) {
+    std::vector<double> stereo;
+    for (int n = 0; n < 48000; ++n)
+        stereo.insert(stereo.end(), 2, 0.25 * std::sin(n * 0.05));
+    const fs::path mix = tmp / "Bass final.wav";
+    WriteFile(mix, EncodeWav(stereo, 1, 24, 2, 48000));
+    const auto before = Snap(card);
+
+    const CliResult refused = Export("--song SONG1 --tracks 3 --file 2=" + Quote(mix) + " --yes");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("Sampling Frequency not matched!\n"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(Snap(card), before);
+
+    const CliResult run =
+        Export("--song SONG1 --tracks 3 --file 2=" + Quote(mix) + " --convert --yes");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string list = ReadFile(song / "SONG1.ADL");
+    EXPECT_NE(list.find("\"ZT60001.WAV\"\t1\t2\t00.00.00.00|0000\t00.00.00.00|0000\t"
+                        "00.00.01.00|0000\t_\r\n"),
+              std::string::npos)
+        << list;
+    EXPECT_NE(list.find("\"ZT60002.WAV\"\t1\t3\t"), std::string::npos) << list;
+    EXPECT_EQ(ReadFile(song / "zt60001.wav").size(), 46u + 2 * 44100);
+    EXPECT_EQ(ReadFile(song / "zt60002.wav").substr(46), audio3);
+}
+
+TEST_F(CmdExport, FileOptionsAreChecked) {
+    const struct {
+        const char* name;
+        std::string args;
+        std::string err;
+    } cases[] = {
+        {"track 9", "--file 9=x.wav", "--file '9=x.wav'"},
+        {"no such file", "--file 2=" + Quote(tmp / "none.wav"), "is not a file"},
+        {"a track twice",
+         "--file 2=" + Quote(pc / "tr01.wav") + " --file 2=" + Quote(pc / "tr03.wav"),
+         "--file gives track 2 twice"},
+        {"neither folder nor file", "", "export needs --from (or --file)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = Snap(card);
+        const CliResult run =
+            RunCliFull("export --drive " + Quote(card) + " --song SONG1 --yes " + c.args);
+        EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
         EXPECT_EQ(Snap(card), before);
     }

@@ -6,7 +6,10 @@
 
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -84,6 +87,47 @@ std::string MakeWav(const std::string& audio, std::uint32_t rate, std::uint16_t 
     return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
 }
 
+std::string EncodeWav(const std::vector<double>& samples, std::uint16_t tag, std::uint16_t bits,
+                      std::uint16_t channels, std::uint32_t rate, bool extensible) {
+    std::string audio;
+    audio.reserve(samples.size() * bits / 8);
+    for (const double v : samples) {
+        if (tag == 3 && bits == 32) {
+            const float f = static_cast<float>(v);
+            std::uint32_t u;
+            std::memcpy(&u, &f, 4);
+            audio += U32(u);
+        } else if (tag == 3) {
+            std::uint64_t u;
+            std::memcpy(&u, &v, 8);
+            audio += U32(static_cast<std::uint32_t>(u)) + U32(static_cast<std::uint32_t>(u >> 32));
+        } else {
+            const double scale = std::ldexp(1.0, bits - 1);
+            const double q = std::clamp(std::round(v * scale), -scale, scale - 1);
+            const auto i = static_cast<std::int64_t>(q) + (bits == 8 ? 128 : 0);
+            for (int b = 0; b < bits / 8; ++b)
+                audio += static_cast<char>(static_cast<std::uint64_t>(i) >> (8 * b));
+        }
+    }
+    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
+    std::string fmt = U16(extensible ? 0xFFFE : tag) + U16(channels) + U32(rate) +
+                      U32(rate * align) + U16(align) + U16(bits);
+    if (extensible)
+        fmt += U16(22) + U16(bits) + U32(0) + U16(tag) +
+               std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    std::string body = "WAVE" + Chunk("fmt ", fmt) + Chunk("data", audio);
+    return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
+}
+
+std::vector<std::int16_t> WaveSamples(const std::string& bytes) {
+    std::vector<std::int16_t> samples;
+    for (std::size_t i = 46; i + 1 < bytes.size(); i += 2)
+        samples.push_back(
+            static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return samples;
+}
+
 std::string Pattern(std::size_t bytes, std::uint32_t seed) {
     std::string s(bytes, '\0');
     std::mt19937 rng(seed);
@@ -156,6 +200,15 @@ bool FakeUi::Ask(const std::string& text) {
         return defaultAnswer;
     bool a = answers.front();
     answers.pop_front();
+    return a;
+}
+
+th::TransferUi::Answer FakeUi::AskYesNoCancel(const std::string& text) {
+    questions.push_back(text);
+    if (choices.empty())
+        return Answer::Yes;
+    const Answer a = choices.front();
+    choices.pop_front();
     return a;
 }
 

@@ -50,6 +50,13 @@ std::string Chunk(const std::string& id, const std::string& data);
 // A WAV file with a 16-byte "fmt " chunk and the given audio bytes.
 std::string MakeWav(const std::string& audio, std::uint32_t rate = 44100,
                     std::uint16_t channels = 1, std::uint16_t bits = 16);
+// A WAV file of interleaved `samples` (full scale at +-1.0) as a DAW writes it: `tag` 1 for
+// integer PCM of `bits` (8 unsigned; values rounded and clipped), 3 for IEEE float of 32 or
+// 64 bits; `extensible` writes a WAVE_FORMAT_EXTENSIBLE record with that sub-format.
+std::string EncodeWav(const std::vector<double>& samples, std::uint16_t tag, std::uint16_t bits,
+                      std::uint16_t channels, std::uint32_t rate, bool extensible = false);
+// The 16-bit samples of a file as the program writes it.
+std::vector<std::int16_t> WaveSamples(const std::string& bytes);
 // A file as the program writes it (46-byte header) whose header sizes match its length: it
 // was not cut short.
 bool IsWholeWave(const std::string& bytes);
@@ -79,6 +86,8 @@ public:
     std::vector<std::string> written;  // files reported as complete
     std::vector<std::string> labels;
     std::deque<bool> answers;
+    // Answers to the Yes/No/Cancel questions (also recorded in `questions`); Yes when empty.
+    std::deque<th::TransferUi::Answer> choices;
     bool defaultAnswer = true;
     bool shown = false;
     int showCount = 0;
@@ -90,6 +99,7 @@ public:
     std::function<void(FakeUi&)> onPump;
 
     bool Ask(const std::string& text) override;
+    Answer AskYesNoCancel(const std::string& text) override;
     void Message(const std::string& text) override { messages.push_back(text); }
     void Report(const std::string& text, const th::Failure& why) override;
     void FileWritten(const std::string& path) override { written.push_back(path); }

@@ -1,12 +1,14 @@
 #include "transfer/P2z.h"
 
 #include "song/Adl.h"
+#include "song/Tc2w.h"
 #include "support/FaultInjection.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -752,6 +754,173 @@ TEST_F(ExportTest, ButtonDisablesCancelForTheRun) {
     EXPECT_EQ(completes, 1);
     EXPECT_EQ(ui.max, 0u);
     EXPECT_TRUE(ui.cancelEnabled);
+}
+
+// Interleaved stereo: a tone in the left channel, another in the right.
+std::vector<double> StereoTones(std::uint32_t rate, std::size_t frames) {
+    std::vector<double> samples;
+    for (std::size_t n = 0; n < frames; ++n) {
+        const double t = static_cast<double>(n) / rate;
+        samples.push_back(0.5 * std::sin(2 * 3.14159265358979 * 440 * t));
+        samples.push_back(0.5 * std::sin(2 * 3.14159265358979 * 1000 * t));
+    }
+    return samples;
+}
+
+const std::string kConvertQuestion =
+    "tr01.wav: 48000 Hz, 24-bit, 2 channels. Convert it to 44100 Hz, 16-bit mono for the song?";
+
+// A 24-bit stereo 48 kHz mix on a 44.1 kHz song: the take is in the song's format, as long as
+// the rounded frames at the song's rate, and its event covers exactly that; a 16-bit mono file
+// at the song's rate (here in an extensible record) is copied byte for byte.
+TEST_F(ExportTest, ConvertsOtherFormatsAndCopiesTheSongFormat) {
+    const std::size_t frames = 48000 + 2 * 1920 + 7; // 1 s 2 frames and a little at 25 fps
+    PutTrack(1, EncodeWav(StereoTones(48000, frames), 1, 24, 2, 48000));
+    std::vector<double> mono;
+    for (std::size_t i = 0; i < kAudio3.size() / 2; ++i)
+        mono.push_back(
+            static_cast<std::int16_t>(static_cast<unsigned char>(kAudio3[2 * i]) |
+                                      (static_cast<unsigned char>(kAudio3[2 * i + 1]) << 8)) /
+            32768.0);
+    PutTrack(3, EncodeWav(mono, 1, 16, 1, 44100, /*extensible=*/true));
+    job.Convert = th::TExportJob::ConvertMode::Always;
+
+    ASSERT_TRUE(job.RunExport());
+
+    const std::uint32_t samples = (frames * 44100 * 2 + 48000) / 96000;
+    const std::string take = ReadFile(song / "zt60001.wav");
+    EXPECT_TRUE(IsWholeWave(take));
+    EXPECT_EQ(take.substr(0, 42), DeviceWav(std::string(2 * samples, '\0'), 44100).substr(0, 42));
+    EXPECT_EQ(WaveAudio(take).size(), 2 * samples);
+    EXPECT_EQ(ReadFile(song / "zt60002.wav"), DeviceWav(kAudio3, 44100));
+    const std::string list = ReadFile(adl);
+    EXPECT_NE(list.find(LineEvent(3, "ZT60001.WAV", 1, "00.00.00.00|0000",
+                                  th::TTC2W().SamplesToTc(samples, 44100, 25, false))),
+              std::string::npos)
+        << list;
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ui.max, fs::file_size(pc / "tr01.wav") + fs::file_size(pc / "tr03.wav"));
+}
+
+// The capacity check counts the take as it will be written: the same as for a 16-bit mono file
+// of the converted length.
+TEST_F(ExportTest, CapacityCountsTheConvertedSize) {
+    job.unit = 1;
+    job.Convert = th::TExportJob::ConvertMode::Always;
+    job.ComputerFolder = "P:";
+    job.DeviceDrive = "E:";
+    job.AdlPath = "E:\\SONG1\\SONG1.ADL";
+    RemoveTrack(3);
+    PutTrack(1, EncodeWav(StereoTones(96000, 96001), 3, 32, 2, 96000));
+    ASSERT_TRUE(job.CheckTrackFiles());
+    const std::uint64_t converted = job.RequiredCapacity();
+    PutTrack(1, MakeWav(std::string(2 * 44100, '\1')));
+    ASSERT_TRUE(job.CheckTrackFiles());
+    EXPECT_EQ(converted, job.RequiredCapacity());
+
+    PutTrack(1, EncodeWav(StereoTones(96000, 96001), 3, 32, 2, 96000));
+    job.freeBytes = converted - 1;
+    const Snapshot before = Snap(card);
+    EXPECT_FALSE(job.RunExport());
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{
+                               "File too large!\r\n\r\nZT-6:" + std::to_string(converted - 1) +
+                               "(available capacity inside ZT-6)\r\nWAVE:" +
+                               std::to_string(converted) + "(Total file size to transfer)"}));
+    EXPECT_EQ(Snap(card), before);
+}
+
+// In the window each file of another format is asked about: Yes converts it, No refuses it
+// with today's message, Cancel ends the run without one.
+TEST_F(ExportTest, AsksBeforeConvertingEachFile) {
+    using Answer = th::TransferUi::Answer;
+    job.Convert = th::TExportJob::ConvertMode::Ask;
+    PutTrack(1, EncodeWav(StereoTones(48000, 4800), 1, 24, 2, 48000));
+    const Snapshot before = Snap(card);
+    const struct {
+        Answer answer;
+        bool done;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {Answer::No, false, {kRate}}, {Answer::Cancel, false, {}}, {Answer::Yes, true, {}}};
+    for (const auto& c : cases) {
+        ui.questions.clear();
+        ui.messages.clear();
+        ui.choices = {c.answer};
+        EXPECT_EQ(job.RunExport(), c.done);
+        EXPECT_EQ(ui.messages, c.messages);
+        EXPECT_EQ(ui.questions,
+                  (std::vector<std::string>{"PC to ZT-6\r\n\r\n" + (pc / "tr(TrNo).wav").string(),
+                                            "Overwrite SONG1? (Can't cancel.)", kConvertQuestion}));
+        if (!c.done) {
+            EXPECT_EQ(Snap(card), before);
+        }
+    }
+    EXPECT_EQ(SongFiles(), (std::vector<std::string>{"SONG1.ADL", "zt60001.wav", "zt60002.wav"}));
+}
+
+// Headers that lie or that the converter can't read are refused before the card changes, with
+// the file and the reason, as a file that is no WAV file is.
+TEST_F(ExportTest, ConvertRefusesHostileHeadersWithNothingChanged) {
+    const auto header = [](std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                           std::uint16_t align, std::uint16_t bits, const std::string& extra,
+                           std::uint32_t dataSize) {
+        const std::string fmt = U16(tag) + U16(channels) + U32(rate) + U32(rate * align) +
+                                U16(align) + U16(bits) + extra;
+        const std::string body =
+            "WAVE" + Chunk("fmt ", fmt) + "data" + U32(dataSize) + std::string(4000, '\x11');
+        return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
+    };
+    const std::string unknownGuid = U16(22) + U16(24) + U32(3) + U16(0x55) +
+                                    std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
+    const struct {
+        const char* name;
+        std::string file;
+        std::string reason;
+    } cases[] = {
+        {"zero channels", header(1, 0, 48000, 0, 24, "", 4000), "The file has no channels"},
+        {"block align", header(1, 2, 48000, 4, 24, "", 4000),
+         "Block align 4 disagrees with 2 channels of 24 bits"},
+        {"0 Hz", header(1, 2, 0, 6, 24, "", 4000),
+         "The file is at 0 Hz, outside 8000 to 384000 Hz"},
+        {"4 GB of data", header(1, 2, 48000, 6, 24, "", 0xFFFFFFF0u), th::kReasonShortFile},
+        {"unknown sub-format", header(0xFFFE, 2, 48000, 6, 24, unknownGuid, 4000),
+         "The extensible format's sub-format is neither PCM nor IEEE float"},
+        {"no RIFF", std::string(100, 'x'), th::kReasonNotWave},
+    };
+    job.Convert = th::TExportJob::ConvertMode::Always;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PutTrack(1, c.file);
+        ui.messages.clear();
+        ui.failures.clear();
+        const Snapshot before = Snap(card);
+
+        EXPECT_FALSE(job.RunExport());
+
+        EXPECT_TRUE(ui.messages.empty());
+        ASSERT_EQ(ui.failures.size(), 1u);
+        EXPECT_EQ(ui.failures[0].file, "P:\\tr01.wav");
+        EXPECT_EQ(ui.failures[0].reason, c.reason);
+        EXPECT_EQ(Snap(card), before);
+    }
+}
+
+// Any file may stand in for a track, whatever its name; the folder's own file of that track is
+// not read.
+TEST_F(ExportTest, ExportsAnyFileAsTrackN) {
+    WriteFile(pc / "Bass final.wav", MakeWav(kAudio1, 44100));
+    PutTrack(2, "not a wave file");
+    job.TrackSources[1] = "P:\\Bass final.wav";
+    sel.ExportTicked[0] = false;
+    sel.ExportTicked[2] = false;
+
+    ASSERT_TRUE(job.RunExport());
+
+    EXPECT_EQ(ReadFile(song / "zt60001.wav"), DeviceWav(kAudio1, 44100));
+    EXPECT_NE(
+        ReadFile(adl).find(LineEvent(3, "ZT60001.WAV", 2, "00.00.00.00|0000", "00.00.01.00|0000")),
+        std::string::npos);
+    EXPECT_EQ(ui.labels, std::vector<std::string>{"Track2"});
 }
 
 } // namespace
