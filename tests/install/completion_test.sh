@@ -42,7 +42,7 @@ cd "$tmp"
 expect "commands" "tc,drives,songs,import,export,show,demo-card,--help,--version" trackhaul-cli ""
 expect "command prefix" "import" trackhaul-cli im
 expect "import options" "--drive,--song,--all,--to,--tracks,--yes,--quiet,--verbose" trackhaul-cli import --
-expect "export options" "--from" trackhaul-cli export --drive card --f
+expect "export options" "--file,--from" trackhaul-cli export --drive card --f
 expect "tc options" "--samples,--rate,--fps,--drop" trackhaul-cli tc --
 expect "songs options" "--drive" trackhaul-cli songs ""
 expect "show options" "--drive,--song,--json,--svg" trackhaul-cli show --
