@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "song/Tc2w.h"
 #include "transfer/Renderer.h"
+#include "transfer/TrackPlan.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,31 @@ std::string Oracle(const std::vector<Ev>& events, int track,
         const std::uint64_t at = std::uint64_t{winner->src} + (p - winner->start);
         audio[p] = at < src.size() ? src[at] : '\0';
     }
+    return audio;
+}
+
+// What a plan says the track holds: its stretches laid end to end, checked to cover
+// 0 .. end without holes or empty stretches.
+std::string PlanBytes(const th::TrackPlan& plan,
+                      const std::map<std::string, std::string>& sources) {
+    std::string audio;
+    for (const th::PlanStretch& s : plan.stretches) {
+        EXPECT_EQ(s.start, audio.size());
+        EXPECT_LT(s.start, s.end);
+        if (s.row == 0) {
+            EXPECT_LT(s.source, 0); // a gap reads nothing
+        }
+        std::string piece(s.end - s.start, '\0');
+        if (s.source >= 0) {
+            const std::string& src =
+                sources.at(plan.sources.at(static_cast<std::size_t>(s.source)));
+            for (std::size_t i = 0; i < piece.size(); ++i)
+                if (s.sourceAt + i < src.size())
+                    piece[i] = src[s.sourceAt + i];
+        }
+        audio += piece;
+    }
+    EXPECT_EQ(audio.size(), plan.end);
     return audio;
 }
 
@@ -417,6 +443,9 @@ TEST_P(RenderBothWays, RandomListsMatchTheRule) {
         SetEvents(events);
         std::uint32_t end = 0;
         const std::string expected = Oracle(events, 1, sources, &end);
+        const th::TrackPlan plan = th::PlanTrack(table, 1);
+        ASSERT_EQ(plan.end, end) << iter;
+        ASSERT_EQ(PlanBytes(plan, sources), expected) << iter;
         ASSERT_TRUE(renderer.RenderTrack(1)) << iter;
         if (end == 0) {
             EXPECT_FALSE(fs::exists(TrackFile(1))) << iter;
@@ -426,6 +455,43 @@ TEST_P(RenderBothWays, RandomListsMatchTheRule) {
         ASSERT_EQ(Audio(1), expected) << iter;
         ASSERT_EQ(ui.pos, end) << iter;
         fs::remove(TrackFile(1));
+    }
+}
+
+// The plan alone on many more random tables than are rendered above: more events per track,
+// names listed twice, and stretches of sources read past their end.
+TEST_F(RenderFixture, PlanMatchesTheRuleOnRandomTables) {
+    std::mt19937 rng(424242);
+    const std::vector<std::string> names = {"p1.wav", "p2.wav", "p3.wav", "p4.wav"};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        sources[names[i]] = Pattern(100 + 90 * i, static_cast<std::uint32_t>(i + 40));
+    auto pos = [&](std::uint32_t limit) { return 2 * (rng() % (limit / 2 + 1)); };
+    for (int iter = 0; iter < 50000; ++iter) {
+        std::vector<Ev> events(1 + rng() % 12);
+        for (Ev& e : events) {
+            e.track = 1 + static_cast<int>(rng() % 3);
+            e.start = pos(400);
+            e.end = rng() % 8 == 0 ? pos(400) : e.start + pos(200);
+            e.src = pos(300);
+            e.file = rng() % 4 == 0 ? "" : names[rng() % names.size()];
+        }
+        SetEvents(events);
+        for (int track = 1; track <= 2; ++track) {
+            std::uint32_t end = 0;
+            const std::string expected = Oracle(events, track, sources, &end);
+            const th::TrackPlan plan = th::PlanTrack(table, track);
+            ASSERT_EQ(plan.end, end) << iter;
+            ASSERT_EQ(PlanBytes(plan, sources), expected) << iter;
+            if (end == 0)
+                continue;
+            // Each source named once, in the order the list first names it on this track.
+            std::vector<std::string> listed;
+            for (const Ev& e : events)
+                if (e.track == track && !e.file.empty() &&
+                    std::find(listed.begin(), listed.end(), e.file) == listed.end())
+                    listed.push_back(e.file);
+            ASSERT_EQ(plan.sources, listed) << iter;
+        }
     }
 }
 
