@@ -1,11 +1,11 @@
 #include "transfer/TrackAudio.h"
 
 #include "transfer/SongMap.h"
+#include "transfer/TrackPlan.h"
 #include "transfer/WaveFile.h"
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 namespace th {
 
@@ -14,24 +14,22 @@ namespace {
 constexpr std::size_t kOpenSources = 16;
 } // namespace
 
+TrackLayout LayoutOf(const TrackPlan& plan, const std::string& songFolder) {
+    TrackLayout l;
+    l.track = plan.track;
+    l.end = plan.end;
+    for (const std::string& name : plan.sources)
+        l.sources.push_back(songFolder + "\\" + name);
+    for (const PlanStretch& s : plan.stretches)
+        if (s.source >= 0 && s.start < s.end)
+            l.heard.push_back({s.start, s.end, static_cast<std::size_t>(s.source), s.sourceAt});
+    return l;
+}
+
 std::vector<TrackLayout> SongLayouts(const SongMap& map, const std::string& songFolder) {
     std::vector<TrackLayout> layouts;
-    for (const TrackMap& t : map.tracks) {
-        TrackLayout& l = layouts.emplace_back();
-        l.track = t.track;
-        l.end = SamplesToBytes(t.end);
-        std::map<std::string, std::size_t> index; // each source once, by the list's name
-        for (const MapStretch& s : t.plays) {
-            const MapEvent& e = t.events[s.event];
-            if (e.silence)
-                continue;
-            const auto [it, added] = index.try_emplace(e.sourceFile, l.sources.size());
-            if (added)
-                l.sources.push_back(songFolder + "\\" + e.sourceFile);
-            l.heard.push_back({SamplesToBytes(s.start), SamplesToBytes(s.end), it->second,
-                               std::uint64_t{SamplesToBytes(s.sourceAt)}});
-        }
-    }
+    for (const TrackMap& t : map.tracks)
+        layouts.push_back(LayoutOf(t.plan, songFolder));
     return layouts;
 }
 

@@ -16,6 +16,7 @@ namespace th {
 
 class WaveReader;
 struct SongMap;
+struct TrackPlan;
 
 // One stretch of a track's output that comes from a source: bytes [begin, end) of the track
 // are bytes [at, at + end - begin) of the source's data chunk. Everything of the track that
@@ -37,7 +38,9 @@ struct TrackLayout {
     SampleCount Samples() const { return end / 2; }
 };
 
-// The layouts of the song's eight tracks, sources in `songFolder` (drive + "\\" + song).
+// The layout of a track's plan, its sources in `songFolder` (drive + "\\" + song).
+TrackLayout LayoutOf(const TrackPlan& plan, const std::string& songFolder);
+// The layouts of the song's eight tracks, from the plans of the map.
 std::vector<TrackLayout> SongLayouts(const SongMap& map, const std::string& songFolder);
 
 // Reads a track's samples in order from any starting sample. Memory is a fixed buffer,
