@@ -6,6 +6,7 @@
 #include "transfer/SongMapFormat.h"
 #include "transfer/TrackAudio.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -77,8 +78,8 @@ int CmdShow(const Args& args) {
     }
     if (o.Has("--json") && peakCount > 0) {
         std::array<std::vector<th::Peak>, 8> peaks;
-        for (int n = 1; n <= 8; ++n)
-            peaks[static_cast<std::size_t>(n - 1)] = th::TrackPeaks(trackAudio(n), peakCount);
+        std::vector<std::vector<th::Peak>> found = th::SongPeaks(layouts, peakCount);
+        std::move(found.begin(), found.end(), peaks.begin());
         std::cout << th::SongMapJson(map, peaks);
     } else if (o.Has("--json"))
         std::cout << th::SongMapJson(map);

@@ -26,4 +26,9 @@ inline std::vector<Peak> TrackPeaks(TrackAudio& audio, std::size_t buckets) {
     return TrackPeaks(audio, 0, audio.Layout().Samples(), buckets);
 }
 
+// The whole of each track of `layouts`, `buckets` peaks each, the tracks shared among a few
+// threads (each reads its own track from start to end).
+std::vector<std::vector<Peak>> SongPeaks(const std::vector<TrackLayout>& layouts,
+                                         std::size_t buckets);
+
 } // namespace th
