@@ -36,7 +36,7 @@ Peak Span(const std::int16_t* s, std::size_t n) {
 } // namespace
 
 std::vector<Peak> TrackPeaks(TrackAudio& audio, SampleCount from, SampleCount to,
-                             std::size_t buckets) {
+                             std::size_t buckets, const std::atomic<bool>* stop) {
     std::vector<Peak> peaks(buckets);
     if (buckets == 0 || to <= from)
         return peaks;
@@ -71,10 +71,11 @@ std::vector<Peak> TrackPeaks(TrackAudio& audio, SampleCount from, SampleCount to
     audio.Seek(from);
     const std::uint64_t inTrack = std::min<std::uint64_t>(
         len, audio.Layout().Samples() > from ? audio.Layout().Samples() - from : 0);
-    while (at < inTrack) {
+    while (at < inTrack && !(stop && stop->load(std::memory_order_relaxed))) {
         const std::uint64_t want = inTrack - at;
         audio.Visit(
-            static_cast<std::size_t>(std::min<std::uint64_t>(want, std::uint64_t{1} << 30)),
+            // A request's worth at a time, so that `stop` is seen between reads.
+            static_cast<std::size_t>(std::min<std::uint64_t>(want, TrackAudio::kRequestBytes / 2)),
             [&](std::size_t n) {
                 while (n > 0) {
                     const auto part =

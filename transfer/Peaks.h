@@ -2,6 +2,7 @@
 // A track's waveform as pairs of the lowest and highest sample in each of N equal buckets.
 #include "transfer/TrackAudio.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,8 +19,10 @@ struct Peak {
 // [from + i·len/N, from + (i+1)·len/N) with len = to - from (integer division), so that
 // buckets differ in size by one sample at most; a bucket without samples is [0, 0]. Samples
 // past the track's end count as zero. Only the heard stretches are read, in large requests.
+// With `stop`, the work ends early once it is set (between two reads); what is returned then
+// is incomplete.
 std::vector<Peak> TrackPeaks(TrackAudio& audio, SampleCount from, SampleCount to,
-                             std::size_t buckets);
+                             std::size_t buckets, const std::atomic<bool>* stop = nullptr);
 
 // The whole track.
 inline std::vector<Peak> TrackPeaks(TrackAudio& audio, std::size_t buckets) {
