@@ -46,6 +46,7 @@ private:
     MixDevice* device_ = nullptr; // a child of sink_
     QAudioSink* sink_ = nullptr;
     SampleCount from_ = 0;
+    SampleCount end_ = 0; // the mix's end
     std::int32_t rate_ = 0;
     QTimer tick_;
 };
