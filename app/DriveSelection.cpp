@@ -54,7 +54,11 @@ void TMAIN_FORM::PollDrives() {
     std::set<std::string> texts;
     {
         platform::ErrorModeGuard quiet;
-        roots = platform::LogicalDriveStrings();
+        // A drive whose folder has gone (a card copy removed, a card pulled without being
+        // unmounted) is gone too.
+        for (const std::string& rootPath : platform::LogicalDriveStrings())
+            if (platform::DirectoryExists(DriveText(rootPath)))
+                roots.push_back(rootPath);
         for (const std::string& rootPath : roots) {
             const std::string text = DriveText(rootPath);
             texts.insert(text);
@@ -95,6 +99,7 @@ void TMAIN_FORM::ShowDriveList(const std::vector<std::string>& drives) {
         shown << Z2PComboDrive->itemText(i);
     if (wanted == shown)
         return;
+    AtExit told([this] { ShowNoCard(); });
 
     const QString chosen = Z2PComboDrive->currentText();
     Z2PComboDrive->clear();
@@ -155,8 +160,34 @@ void TMAIN_FORM::ShowSongList() {
 
 void TMAIN_FORM::LoadSongList(const std::string& drive) {
     // The widgets follow the selection even when reading the first song fails.
-    AtExit show([this] { ShowSongList(); });
+    AtExit show([this] {
+        ShowSongList();
+        WatchPaths();
+    });
     th::LoadSongList(Sel, drive);
+}
+
+void TMAIN_FORM::RefreshSongList() {
+    const std::string drive = S(Z2PComboDrive->currentText());
+    if (drive.empty() || drive == "0")
+        return;
+    std::vector<std::string> songs;
+    {
+        platform::ErrorModeGuard quiet;
+        songs = ListSongs(drive);
+    }
+    if (songs == Sel.Songs)
+        return;
+    const std::string chosen = Sel.SongName();
+    Z2PComboName->clear();
+    P2ZComboName->clear();
+    LoadSongList(drive);
+    // The song chosen before stays chosen while its folder is there.
+    const auto kept = std::find(Sel.Songs.begin(), Sel.Songs.end(), chosen);
+    if (!chosen.empty() && kept != Sel.Songs.end() && kept != Sel.Songs.begin()) {
+        Z2PComboName->setCurrentIndex(static_cast<int>(kept - Sel.Songs.begin()));
+        Z2PComboNameSelect();
+    }
 }
 
 void TMAIN_FORM::Z2PComboDriveSelect() {

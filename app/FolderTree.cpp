@@ -12,6 +12,7 @@
 #include <QEvent>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,11 +22,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <functional>
+#include <set>
 #include <vector>
 
 namespace th {
@@ -116,21 +120,36 @@ std::string TMAIN_FORM::NodePath(const QTreeWidgetItem* node) {
     return path + text;
 }
 
+namespace {
+
+bool IsVisibleFolder(const platform::DirEntry& e) {
+    return !IsDotEntry(e.name) && (e.attributes & platform::AttrDirectory) &&
+           !(e.attributes & platform::AttrHidden);
+}
+
+} // namespace
+
+void TMAIN_FORM::AddFolderNode(QTreeWidgetItem* node, const std::string& path,
+                               const std::string& name) {
+    auto* child = new TTreeNode(node, QStringList{Q(name)});
+    SetRawName(child, name);
+    // A name too long for the tree's width shows in full when pointed at.
+    child->setToolTip(0, Q(name));
+    const int image = AddShellIcon(path + "\\" + name + "\\");
+    child->setData(0, kImageRole, image);
+    child->setData(0, kSelectedImageRole, image);
+    RefreshNodeIcon(child);
+    child->setChildIndicatorPolicy(HasSubfolder(path + "\\" + name)
+                                       ? QTreeWidgetItem::ShowIndicator
+                                       : QTreeWidgetItem::DontShowIndicator);
+}
+
 bool TMAIN_FORM::AddFolderNodes(QTreeWidgetItem* node, const std::string& path) {
     bool added = false;
     for (const platform::DirEntry& e : platform::ListDirectory(path + "\\*.*")) {
-        if (IsDotEntry(e.name) || !(e.attributes & platform::AttrDirectory) ||
-            (e.attributes & platform::AttrHidden))
+        if (!IsVisibleFolder(e))
             continue;
-        auto* child = new TTreeNode(node, QStringList{Q(e.name)});
-        SetRawName(child, e.name);
-        const int image = AddShellIcon(path + "\\" + e.name + "\\");
-        child->setData(0, kImageRole, image);
-        child->setData(0, kSelectedImageRole, image);
-        RefreshNodeIcon(child);
-        child->setChildIndicatorPolicy(HasSubfolder(path + "\\" + e.name)
-                                           ? QTreeWidgetItem::ShowIndicator
-                                           : QTreeWidgetItem::DontShowIndicator);
+        AddFolderNode(node, path, e.name);
         added = true;
     }
     if (!added)
@@ -167,6 +186,111 @@ void TMAIN_FORM::RefreshFolderNodes(QTreeWidgetItem* node) {
         AddFolderNodes(node, path);
         node->setExpanded(true);
     }
+}
+
+void TMAIN_FORM::SyncFolderNodes(QTreeWidgetItem* node) {
+    const std::string path = NodePath(node);
+    std::set<std::string> onDisk;
+    for (const platform::DirEntry& e : platform::ListDirectory(path + "\\*.*"))
+        if (IsVisibleFolder(e))
+            onDisk.insert(e.name);
+    bool changed = false;
+    for (int i = node->childCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem* child = node->child(i);
+        if (onDisk.erase(RawName(child)))
+            continue;
+        // A folder that went: a selection in it moves up to this folder.
+        for (QTreeWidgetItem* c = TreeView->currentItem(); c; c = c->parent())
+            if (c == child) {
+                TreeView->setCurrentItem(node);
+                break;
+            }
+        delete node->takeChild(i);
+        changed = true;
+    }
+    for (const std::string& name : onDisk) {
+        AddFolderNode(node, path, name);
+        changed = true;
+    }
+    if (!changed)
+        return;
+    node->setChildIndicatorPolicy(node->childCount() > 0 ? QTreeWidgetItem::ShowIndicator
+                                                         : QTreeWidgetItem::DontShowIndicator);
+    SortTree();
+}
+
+namespace {
+
+// The native folder of a node, empty for the root and for paths the system doesn't know.
+QString NativeFolder(const std::string& path) {
+    return path.empty() ? QString() : Q(platform::NativePath(path));
+}
+
+// Every node that is expanded, the root left out, parents before their children.
+void ForEachExpanded(QTreeWidgetItem* node, const std::function<void(QTreeWidgetItem*)>& fn) {
+    for (int i = 0; i < node->childCount(); ++i) {
+        QTreeWidgetItem* child = node->child(i);
+        if (!child->isExpanded())
+            continue;
+        fn(child);
+        ForEachExpanded(child, fn);
+    }
+}
+
+} // namespace
+
+void TMAIN_FORM::WatchPaths() {
+    if (!Watcher)
+        return;
+    QStringList wanted;
+    const std::string drive = S(Z2PComboDrive->currentText());
+    if (!drive.empty())
+        wanted << NativeFolder(drive);
+    if (QTreeWidgetItem* root = TreeView->topLevelItem(0))
+        ForEachExpanded(root, [&](QTreeWidgetItem* n) { wanted << NativeFolder(NodePath(n)); });
+    if (QTreeWidgetItem* current = TreeView->currentItem())
+        wanted << NativeFolder(NodePath(current));
+    wanted.removeAll(QString());
+    wanted.removeDuplicates();
+    const QStringList watched = Watcher->directories();
+    QStringList gone, added;
+    for (const QString& w : watched)
+        if (!wanted.contains(w))
+            gone << w;
+    for (const QString& w : wanted)
+        if (!watched.contains(w) && QFileInfo(w).isDir())
+            added << w;
+    if (!gone.isEmpty())
+        Watcher->removePaths(gone);
+    if (!added.isEmpty())
+        Watcher->addPaths(added);
+}
+
+void TMAIN_FORM::FollowChanges() {
+    if (running_ != Transfer::None) {
+        // The transfer's own files come and go; the lists follow once it is over.
+        changesWaited_ = true;
+        return;
+    }
+    const QSet<QString> changed = std::exchange(changedPaths_, {});
+    AtExit rewatch([this] { WatchPaths(); });
+    const std::string drive = S(Z2PComboDrive->currentText());
+    if (!drive.empty() && changed.contains(NativeFolder(drive)))
+        RefreshSongList();
+    if (QTreeWidgetItem* root = TreeView->topLevelItem(0)) {
+        std::vector<QPersistentModelIndex> nodes;
+        ForEachExpanded(root, [&](QTreeWidgetItem* n) {
+            if (changed.contains(NativeFolder(NodePath(n))))
+                nodes.emplace_back(TreeView->indexFromItem(n));
+        });
+        // A folder synced may take a later one with it: those are skipped.
+        for (const QPersistentModelIndex& index : nodes)
+            if (index.isValid())
+                SyncFolderNodes(TreeView->itemFromIndex(index));
+    }
+    if (QTreeWidgetItem* current = TreeView->currentItem())
+        if (changed.contains(NativeFolder(NodePath(current))))
+            TreeViewChange(current);
 }
 
 void TMAIN_FORM::TreeViewExpanding(QTreeWidgetItem* node) {
@@ -267,6 +391,7 @@ void TMAIN_FORM::TreeViewChange(QTreeWidgetItem* node) {
                 WaveRowTexts(e.name, info->format.samplesPerSec, info->format.bitsPerSample,
                              info->format.channels, info->riffSize);
             auto* row = new TTreeNode;
+            row->setToolTip(0, Q(e.name));
             for (int i = 0; i < 5; ++i) {
                 row->setText(i, Q(texts[static_cast<std::size_t>(i)]));
                 if (i > 0)

@@ -18,6 +18,7 @@
 #include <QEvent>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -26,8 +27,12 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
+#include <QSettings>
+#include <QShortcut>
 #include <QSvgRenderer>
 #include <QTabBar>
 #include <QTabWidget>
@@ -41,6 +46,34 @@
 #include <vector>
 
 namespace th {
+
+namespace {
+
+// The window's size as designed; it may grow from here, never shrink.
+constexpr int kWidth = 607;
+constexpr int kHeight = 383;
+
+// Where the window keeps what it brings back at the next launch.
+QSettings Settings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Trackhaul"),
+                     QStringLiteral("trackhaul"));
+}
+
+QString Ticks(const std::array<QCheckBox*, 8>& boxes) {
+    QString ticks;
+    for (const QCheckBox* c : boxes)
+        ticks += c->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+    return ticks;
+}
+
+void SetTicks(const std::array<QCheckBox*, 8>& boxes, const QString& ticks) {
+    if (ticks.size() != 8)
+        return;
+    for (std::size_t i = 0; i < 8; ++i)
+        boxes[i]->setChecked(ticks[static_cast<qsizetype>(i)] == QLatin1Char('1'));
+}
+
+} // namespace
 
 QIcon ProgramIcon() {
     // Rendered here rather than left to an icon plug-in, so the icon shows wherever Qt runs.
@@ -69,7 +102,7 @@ bool TTreeNode::operator<(const QTreeWidgetItem& other) const {
 TMAIN_FORM::TMAIN_FORM(UserMessages& messages, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       messages_(messages) {
     BuildWidgets();
     InstallSongMap(*this);
@@ -92,10 +125,24 @@ TMAIN_FORM::TMAIN_FORM(UserMessages& messages, QWidget* parent)
     PageControl1->setTabEnabled(checkPage, false);
     TabSheet3->setEnabled(true);
 
+    Watcher = new QFileSystemWatcher(this);
+    WatchTimer = new QTimer(this);
+    WatchTimer->setObjectName("WatchTimer");
+    WatchTimer->setSingleShot(true);
+    WatchTimer->setInterval(kWatchDelay);
+    connect(Watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
+        changedPaths_.insert(path);
+        WatchTimer->start();
+    });
+    connect(WatchTimer, &QTimer::timeout, this, [this] { Guarded([this] { FollowChanges(); }); });
+
     Guarded([this] { FormCreate(); });
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    Guarded([this] { RestoreSettings(); });
+    ShowNoCard();
+    WatchPaths();
 
     DriveTimer = new QTimer(this);
     DriveTimer->setObjectName("DriveTimer");
@@ -124,7 +171,8 @@ void TMAIN_FORM::BuildWidgets() {
     setObjectName("MAIN_FORM");
     setWindowTitle(QStringLiteral("Trackhaul -Version %1-").arg(QLatin1String(kVersion)));
     setWindowIcon(ProgramIcon());
-    setFixedSize(607, 383);
+    resize(kWidth, kHeight);
+    setMinimumSize(kWidth, kHeight);
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(12);
     setFont(font);
@@ -156,7 +204,7 @@ void TMAIN_FORM::BuildWidgets() {
     };
     auto trackGroup = [](QWidget* parent, const char* name, const char* prefix,
                          std::array<QCheckBox*, 8>& boxes) {
-        auto* g = new QGroupBox(QStringLiteral("Select Track"), parent);
+        auto* g = new QGroupBox(QStringLiteral("Select &Track"), parent);
         g->setObjectName(name);
         g->setGeometry(16, 176, 161, 153);
         for (int i = 0; i < 8; ++i) {
@@ -185,30 +233,46 @@ void TMAIN_FORM::BuildWidgets() {
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName("TabSheet1");
     PageControl1->addTab(TabSheet1, QStringLiteral("ZT-6 To PC"));
-    Z2PBtnConv = button(TabSheet1, "Z2PBtnConv", "Import", 240, 288, 81, 33);
-    Z2PDrive = label(TabSheet1, "Z2PDrive", "ZT-6 Drive", 64, 48);
+    Z2PBtnConv = button(TabSheet1, "Z2PBtnConv", "&Import", 240, 288, 81, 33);
+    Z2PDrive = label(TabSheet1, "Z2PDrive", "ZT-6 &Drive", 64, 48);
     Z2PComboDrive = combo(TabSheet1, "Z2PComboDrive", 160, 48);
-    Z2PName = label(TabSheet1, "Z2PName", "Song name", 64, 82);
+    Z2PDrive->setBuddy(Z2PComboDrive);
+    Z2PName = label(TabSheet1, "Z2PName", "&Song name", 64, 82);
     Z2PComboName = combo(TabSheet1, "Z2PComboName", 160, 80);
+    Z2PName->setBuddy(Z2PComboName);
     Z2PInfo = label(TabSheet1, "Z2PInfo", "Song Info", 64, 122);
     FSLabel = label(TabSheet1, "FSLabel", "Sampling Freq", 160, 120);
     FSinfo = label(TabSheet1, "FSinfo", "FS Info", 280, 120);
     BITLabel = label(TabSheet1, "BITLabel", "BIT", 160, 144);
     BITinfo = label(TabSheet1, "BITinfo", "BIT Info", 280, 144);
     Z2PGrpTrack = trackGroup(TabSheet1, "Z2PGrpTrack", "Z2PTr", Z2PTr);
-    setTabOrder(Z2PBtnConv, Z2PComboDrive);
-    setTabOrder(Z2PComboDrive, Z2PComboName);
-    setTabOrder(Z2PComboName, Z2PTr[0]);
+    NoCardLabel = new QLabel(
+        QStringLiteral("No recorder card found. Insert the card, or start with --drive."),
+        TabSheet1);
+    NoCardLabel->setObjectName("NoCardLabel");
+    NoCardLabel->setWordWrap(true);
+    NoCardLabel->setGeometry(8, 8, 345, 34);
+    NoCardLabel->hide();
+    // The form from top to bottom: drive, song, tracks, then the button.
+    auto chain = [this](std::vector<QWidget*> order) {
+        for (std::size_t i = 1; i < order.size(); ++i)
+            setTabOrder(order[i - 1], order[i]);
+    };
+    // The group stands before its boxes, so that its Alt letter gives the first one the focus.
+    chain({Z2PComboDrive, Z2PComboName, Z2PGrpTrack, Z2PTr[0], Z2PTr[1], Z2PTr[2], Z2PTr[3],
+           Z2PTr[4], Z2PTr[5], Z2PTr[6], Z2PTr[7], Z2PBtnConv});
 
     // "PC To ZT-6"
     TabSheet2 = new QWidget;
     TabSheet2->setObjectName("TabSheet2");
     PageControl1->addTab(TabSheet2, QStringLiteral("PC To ZT-6"));
-    P2ZBtnConv = button(TabSheet2, "P2ZBtnConv", "Export", 240, 288, 81, 33);
-    P2ZDrive = label(TabSheet2, "P2ZDrive", "ZT-6 Drive", 200, 184);
+    P2ZBtnConv = button(TabSheet2, "P2ZBtnConv", "&Export", 240, 288, 81, 33);
+    P2ZDrive = label(TabSheet2, "P2ZDrive", "ZT-6 &Drive", 200, 184);
     P2ZComboDrive = combo(TabSheet2, "P2ZComboDrive", 200, 200);
-    P2ZName = label(TabSheet2, "P2ZName", "Song name", 200, 232);
+    P2ZDrive->setBuddy(P2ZComboDrive);
+    P2ZName = label(TabSheet2, "P2ZName", "&Song name", 200, 232);
     P2ZComboName = combo(TabSheet2, "P2ZComboName", 200, 248);
+    P2ZName->setBuddy(P2ZComboName);
     P2ZGrpTrack = trackGroup(TabSheet2, "P2ZGrpTrack", "P2ZTr", P2ZTr);
     for (QCheckBox* c : P2ZTr)
         c->setEnabled(false);
@@ -230,10 +294,12 @@ void TMAIN_FORM::BuildWidgets() {
     // The rows are kept sorted by name (TreeViewChange); the header only names the columns.
     ListView->header()->setSectionsClickable(false);
     ListView->header()->setSortIndicatorShown(false);
-    setTabOrder(P2ZBtnConv, P2ZComboDrive);
-    setTabOrder(P2ZComboDrive, P2ZComboName);
-    setTabOrder(P2ZComboName, P2ZTr[0]);
-    setTabOrder(P2ZTr[7], ListView);
+    // The list first, as the tree comes first in the window; then the form from the top.
+    chain({ListView, P2ZComboDrive, P2ZComboName, P2ZGrpTrack, P2ZTr[0], P2ZTr[1], P2ZTr[2],
+           P2ZTr[3], P2ZTr[4], P2ZTr[5], P2ZTr[6], P2ZTr[7], P2ZBtnConv});
+    for (QWidget* w : std::initializer_list<QWidget*>{P2ZGrpTrack, P2ZDrive, P2ZComboDrive, P2ZName,
+                                                      P2ZComboName, P2ZBtnConv})
+        belowList_.emplace_back(w, w->geometry());
 
     // "test": a check page whose tab is hidden.
     TabSheet3 = new QWidget;
@@ -265,6 +331,26 @@ void TMAIN_FORM::BuildWidgets() {
 
     setTabOrder(TreeView, PageControl1);
     PageControl1->setCurrentIndex(0);
+    TreeView->installEventFilter(this);
+    ShowTreeFocus(false);
+
+    const struct {
+        QKeySequence keys;
+        int step;
+    } tabKeys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+    };
+    for (const auto& k : tabKeys) {
+        auto* shortcut = new QShortcut(k.keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int step = k.step;
+        connect(shortcut, &QShortcut::activated, this, [this, step] { StepTab(step); });
+    }
 
     // A choice of the user fires a select handler; an index set from code does not.
     connect(Z2PComboDrive, &QComboBox::activated, this,
@@ -294,9 +380,62 @@ void TMAIN_FORM::BuildWidgets() {
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
                 if (current)
                     Guarded([this, current] { TreeViewChange(current); });
+                WatchPaths();
             });
-    connect(TreeView, &QTreeWidget::itemExpanded, this,
-            [this](QTreeWidgetItem* node) { Guarded([this, node] { TreeViewExpanding(node); }); });
+    connect(TreeView, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* node) {
+        Guarded([this, node] { TreeViewExpanding(node); });
+        WatchPaths();
+    });
+    connect(TreeView, &QTreeWidget::itemCollapsed, this, [this] { WatchPaths(); });
+}
+
+void TMAIN_FORM::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+void TMAIN_FORM::LayOut() {
+    const int wider = std::max(0, width() - kWidth);
+    extraHeight_ = std::max(0, height() - kHeight);
+    const int treeWider = wider / 2;
+    TreeView->setGeometry(0, 0, 225 + treeWider, kHeight + extraHeight_);
+    PageControl1->setGeometry(232 + treeWider, 8, 369 + wider - treeWider, 369 + extraHeight_);
+}
+
+void TMAIN_FORM::StepTab(int step) {
+    if (!PageControl1->isEnabled())
+        return;
+    // Only the tabs the user sees; the check page is never reached.
+    std::vector<int> shown;
+    for (int i = 0; i < PageControl1->count(); ++i)
+        if (PageControl1->isTabVisible(i) && PageControl1->isTabEnabled(i))
+            shown.push_back(i);
+    if (shown.size() < 2)
+        return;
+    const auto at = std::find(shown.begin(), shown.end(), PageControl1->currentIndex());
+    const int n = static_cast<int>(shown.size());
+    const int from = at == shown.end() ? 0 : static_cast<int>(at - shown.begin());
+    PageControl1->setCurrentIndex(shown[static_cast<std::size_t>(((from + step) % n + n) % n)]);
+}
+
+void TMAIN_FORM::ShowTreeFocus(bool focused) {
+    // Unfocused, the current folder is drawn in a quiet colour, as the system's own lists do,
+    // so that the strong highlight shows where the keys go.
+    const QPalette base = palette();
+    QPalette p = TreeView->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Highlight,
+                   focused ? base.color(QPalette::Active, QPalette::Highlight)
+                           : base.color(QPalette::Active, QPalette::Mid));
+        p.setColor(group, QPalette::HighlightedText,
+                   focused ? base.color(QPalette::Active, QPalette::HighlightedText)
+                           : base.color(QPalette::Active, QPalette::WindowText));
+    }
+    TreeView->setPalette(p);
+}
+
+void TMAIN_FORM::ShowNoCard() {
+    NoCardLabel->setVisible(Z2PComboDrive->count() == 0);
 }
 
 bool TMAIN_FORM::event(QEvent* event) {
@@ -305,9 +444,6 @@ bool TMAIN_FORM::event(QEvent* event) {
     case QEvent::Show:
         if (QWindow* window = windowHandle())
             window->installEventFilter(this); // its expose events
-        break;
-    case QEvent::WindowActivate:
-        Guarded([this] { FormPaint(); });
         break;
     case QEvent::WindowStateChange:
         if ((static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized) &&
@@ -328,11 +464,18 @@ bool TMAIN_FORM::eventFilter(QObject* watched, QEvent* event) {
             Guarded([this] { FormPaint(); });
         wasExposed_ = exposed;
     }
-    // The list view is aligned to the top of its page, the memo to the bottom of its own.
+    if (watched == TreeView &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        ShowTreeFocus(event->type() == QEvent::FocusIn);
+    // The list view is aligned to the top of its page and takes the height the window gained;
+    // the widgets under it keep their distance to the bottom. The memo is aligned to the
+    // bottom of its own page.
     if (event->type() == QEvent::Resize) {
-        if (watched == TabSheet2)
-            ListView->setGeometry(0, 0, TabSheet2->width(), 161);
-        else if (watched == TabSheet3)
+        if (watched == TabSheet2) {
+            ListView->setGeometry(0, 0, TabSheet2->width(), 161 + extraHeight_);
+            for (const auto& [w, place] : belowList_)
+                w->move(place.x(), place.y() + extraHeight_);
+        } else if (watched == TabSheet3)
             Memo1->setGeometry(0, TabSheet3->height() - 195, TabSheet3->width(), 195);
     }
     return QWidget::eventFilter(watched, event);
@@ -391,6 +534,7 @@ void TMAIN_FORM::FormPaint() {
 
 void TMAIN_FORM::closeEvent(QCloseEvent* event) {
     if (running_ == Transfer::None) {
+        SaveSettings();
         QWidget::closeEvent(event);
         return;
     }
@@ -423,6 +567,8 @@ bool TMAIN_FORM::PrepareTransfer(QComboBox* driveCombo) {
     WAVE_FORM->SetMin(0);
     WAVE_FORM->SetPosition(WAVE_FORM->Min());
     WAVE_FORM->SetMax(WAVE_FORM->Min());
+    // Nothing of the run before shows when the dialog comes up.
+    WAVE_FORM->SetLabel(std::string());
     for (std::size_t i = 0; i < 8; ++i) {
         Sel.ImportTicked[i] = Z2PTr[i]->isChecked();
         Sel.ExportTicked[i] = P2ZTr[i]->isChecked();
@@ -440,17 +586,32 @@ void TMAIN_FORM::RunTransfer(Transfer kind, const std::function<void()>& work) {
     closeRequested_ = false;
     WAVE_FORM->Quiet = false;
     DriveTimer->stop();
+    // Locking moves the focus away; it comes back to the control that had it, so keys typed
+    // after the last message go where they went before.
+    const QPointer<QWidget> focus = focusWidget();
     LockForTransfer(true);
     {
-        AtExit over([this] {
+        AtExit over([this, focus] {
             LockForTransfer(false);
             running_ = Transfer::None;
             DriveTimer->start();
+            if (focus && focus->isEnabled() && focus->isVisible()) {
+                // The progress dialog had the keys; they come back to this window.
+                if (isVisible())
+                    activateWindow();
+                focus->setFocus(Qt::OtherFocusReason);
+            }
         });
         work();
     }
-    if (closeRequested_)
+    if (closeRequested_) {
         close();
+        return;
+    }
+    if (changesWaited_) {
+        changesWaited_ = false;
+        WatchTimer->start();
+    }
 }
 
 void TMAIN_FORM::Z2PBtnConvClick() {
@@ -458,14 +619,18 @@ void TMAIN_FORM::Z2PBtnConvClick() {
         return;
     RunTransfer(Transfer::Import, [this] {
         bool done = false;
+        WAVE_FORM->SetCancelEnabled(true);
         try {
             done = ImportJob->RunImport();
         } catch (...) {
+            WAVE_FORM->SetCancelEnabled(false);
             WAVE_FORM->CloseProgress();
             throw;
         }
+        // The run is over: nothing is left to cancel while its last message shows.
+        WAVE_FORM->SetCancelEnabled(false);
         if (done && !closeRequested_)
-            messages_.Message("Complete!");
+            messages_.MessageWithNotes("Complete!", ImportJob->Warnings);
         WAVE_FORM->CloseProgress();
     });
 }
@@ -485,7 +650,64 @@ void TMAIN_FORM::P2ZBtnConvClick() {
             if (!closeRequested_)
                 messages_.Message("Complete!");
         });
+        WAVE_FORM->SetCancelEnabled(false);
     });
+}
+
+// --- Settings ------------------------------------------------------------------------------
+
+void TMAIN_FORM::SaveSettings() const {
+    QSettings settings = Settings();
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    const std::string drive = S(Z2PComboDrive->currentText());
+    settings.setValue(QStringLiteral("card/drive"), Q(drive));
+    // Letters are handed out afresh at every launch; the folder behind one is what stays.
+    settings.setValue(QStringLiteral("card/folder"),
+                      drive.empty() ? QString() : Q(platform::DriveNativeRoot(drive)));
+    settings.setValue(QStringLiteral("card/song"), Z2PComboName->currentText());
+    settings.setValue(QStringLiteral("import/tracks"), Ticks(Z2PTr));
+    settings.setValue(QStringLiteral("export/tracks"), Ticks(P2ZTr));
+    const std::string folder = NodePath(TreeView->currentItem());
+    settings.setValue(QStringLiteral("folder/last"),
+                      folder.empty() ? QString() : Q(platform::NativePath(folder)));
+}
+
+bool TMAIN_FORM::RestoreSettings() {
+    QSettings settings = Settings();
+    if (!settings.contains(QStringLiteral("window/geometry")))
+        return false;
+    restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
+    SetTicks(Z2PTr, settings.value(QStringLiteral("import/tracks")).toString());
+    SetTicks(P2ZTr, settings.value(QStringLiteral("export/tracks")).toString());
+
+    // The card by its folder, else by its letter.
+    const QString folder = settings.value(QStringLiteral("card/folder")).toString();
+    const QString letter = settings.value(QStringLiteral("card/drive")).toString();
+    int drive = -1;
+    for (int i = 0; i < Z2PComboDrive->count() && drive < 0; ++i)
+        if (!folder.isEmpty() &&
+            Q(platform::DriveNativeRoot(S(Z2PComboDrive->itemText(i)))) == folder)
+            drive = i;
+    if (drive < 0)
+        drive = letter.isEmpty() ? -1 : Z2PComboDrive->findText(letter);
+    if (drive >= 0 && drive != Z2PComboDrive->currentIndex()) {
+        Z2PComboDrive->setCurrentIndex(drive);
+        Z2PComboDriveSelect();
+    }
+    const int song = Z2PComboName->findText(settings.value(QStringLiteral("card/song")).toString());
+    if (drive >= 0 && song >= 0 && song != Z2PComboName->currentIndex()) {
+        Z2PComboName->setCurrentIndex(song);
+        Z2PComboNameSelect();
+    }
+
+    // The folder, where it still is, as the start folder is chosen: only with a card.
+    const QString last = settings.value(QStringLiteral("folder/last")).toString();
+    const std::string lastFolder = last.isEmpty() ? std::string() : platform::ToDrivePath(S(last));
+    if (Sel.DriveRoot != "0" && !lastFolder.empty() && platform::DirectoryExists(lastFolder)) {
+        Sel.DestFolder = lastFolder;
+        SelectFolder(lastFolder);
+    }
+    return true;
 }
 
 void TMAIN_FORM::z2pClick() {

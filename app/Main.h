@@ -9,6 +9,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QSet>
 #include <QTreeWidgetItem>
 #include <QWidget>
 
@@ -20,6 +21,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFileSystemWatcher;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -67,6 +69,7 @@ public:
     QTabWidget* PageControl1;
 
     QWidget* TabSheet1;
+    QLabel* NoCardLabel; // "No recorder card found. ..." while no drive is offered
     QLabel* Z2PDrive;
     QComboBox* Z2PComboDrive;
     QLabel* Z2PName;
@@ -124,6 +127,29 @@ public:
     void SetTransferEnabled(bool flag);
     void AddDriveEntry(const QString& text, int imageIndex);
 
+    // --- Following the disk ----------------------------------------------------------------
+    // The chosen card's root, the expanded folders and the selected one are watched; a change
+    // reloads the song list (keeping the chosen song) or the folder's children, within
+    // kWatchDelay milliseconds. Changes during a transfer wait until it is over.
+    QFileSystemWatcher* Watcher = nullptr;
+    QTimer* WatchTimer = nullptr;
+    static constexpr int kWatchDelay = 200;
+    void WatchPaths();
+    void FollowChanges();
+    // The song list of the chosen drive read again, keeping the chosen song when it is still
+    // there.
+    void RefreshSongList();
+    // A folder node's children brought in line with the disk without rebuilding those that
+    // stay (their own children and expansion are kept).
+    void SyncFolderNodes(QTreeWidgetItem* node);
+
+    // --- Settings kept between launches (QSettings) ----------------------------------------
+    // Geometry, the drive (by its folder, then its letter), song, ticked tracks and the last
+    // folder. Saved when the window closes.
+    void SaveSettings() const;
+    // Brings back what SaveSettings kept; false when there was nothing (a first launch).
+    bool RestoreSettings();
+
     // --- Folder tree and WAV list --------------------------------------------------------
     bool BuildFolderTree();
     int LoadComputerIcon();
@@ -131,6 +157,8 @@ public:
     int AddShellIcon(const std::string& path, bool drive = false);
     static std::string NodePath(const QTreeWidgetItem* node);
     bool AddFolderNodes(QTreeWidgetItem* node, const std::string& path);
+    // One child node for the subfolder `name` of `path`, with its icon and expand marker.
+    void AddFolderNode(QTreeWidgetItem* node, const std::string& path, const std::string& name);
     static bool HasSubfolder(const std::string& path);
     static int CountFolders(const std::string& path);
     static bool ChildFoldersExist(const std::string& path, const QTreeWidgetItem* node);
@@ -150,11 +178,23 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildWidgets();
+    // Places the widgets for the window's size: at 607 x 383 exactly as designed; beyond it
+    // the folder tree and the WAV list take the room.
+    void LayOut();
+    // The export tab's widgets under the WAV list, with their places at the default size.
+    std::vector<std::pair<QWidget*, QRect>> belowList_;
+    int extraHeight_ = 0; // of the window over its default size
+    // Ctrl+Tab and Ctrl+PgDn (and back) walk the visible tabs from anywhere in the window.
+    void StepTab(int step);
+    // The tree's selection is drawn strongly only while the tree has the focus.
+    void ShowTreeFocus(bool focused);
+    void ShowNoCard();
     // Runs a handler; an error that leaves it is shown and the window goes on.
     void Guarded(const std::function<void()>& handler);
     // Song combos, labels and transfer controls from Sel.
@@ -176,6 +216,8 @@ private:
     UserMessages& messages_;
     Transfer running_ = Transfer::None;
     bool closeRequested_ = false;
+    bool changesWaited_ = false; // the disk changed during a transfer
+    QSet<QString> changedPaths_; // native folders changed since FollowChanges last ran
     bool wasExposed_ = false;
     int shownTab_ = 0;
 };

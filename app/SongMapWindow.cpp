@@ -45,12 +45,20 @@ QColor Fill(const MapEvent& e) {
     return e.silence ? QColor(0xf4, 0xf4, 0xf4) : QColor::fromRgb(SourceColour(e.sourceFile));
 }
 
-// A box: the event's colour, hatched for silence.
+// The colours of a take whose file is not in the song folder: pale red, hatched in red the
+// other way than silence.
+const QColor kMissingFill(0xfb, 0xe3, 0xe3);
+const QColor kMissingHatch(0xc0, 0x00, 0x00);
+
+// A box: the event's colour, hatched for silence, cross-hatched in red for a missing take; an
+// event with a time that is not well formed gets a dashed red frame.
 void PaintBox(QPainter& p, const QRectF& box, const MapEvent& e, qreal opacity) {
     p.setOpacity(opacity);
-    p.fillRect(box, Fill(e));
+    p.fillRect(box, e.missing ? kMissingFill : Fill(e));
     if (e.silence)
         p.fillRect(box, QBrush(QColor(0x88, 0x88, 0x88), Qt::BDiagPattern));
+    if (e.missing)
+        p.fillRect(box, QBrush(kMissingHatch, Qt::FDiagPattern));
     p.setOpacity(1);
 }
 
@@ -70,6 +78,16 @@ std::size_t LayoutsId(const std::vector<TrackLayout>& layouts) {
         }
     }
     return h;
+}
+
+// What the tip says of an event beyond its times.
+QString Marks(const MapEvent& e) {
+    QString marks;
+    if (e.missing)
+        marks += QStringLiteral("\nfile missing from the song folder");
+    if (e.oddTime)
+        marks += QStringLiteral("\na time is not well formed (see the warnings)");
+    return marks;
 }
 
 constexpr int kViewHeight =
@@ -331,18 +349,23 @@ void SongMapView::paintEvent(QPaintEvent* event) {
             if (!box.intersects(QRectF(event->rect())))
                 continue;
             PaintBox(p, box, e, 1);
-            const bool missing =
-                !e.silence && !folder_.empty() &&
+            // A file that is there but can't be read as a WAV file (a missing one is marked
+            // by PaintBox): no waveform, a dashed red edge.
+            const bool unreadable =
+                !e.silence && !e.missing && !folder_.empty() &&
                 ((overview_ && overview_->missing.count(folder_ + "\\" + e.sourceFile)) ||
                  (detail_ && detail_->missing.count(folder_ + "\\" + e.sourceFile)));
-            if (!e.silence && !missing)
+            if (!e.silence && !e.missing && !unreadable)
                 PaintWave(p, box, t.track, s.start, s.end, event->rect());
-            // A take whose file can't be read: no waveform, a dashed red edge.
-            p.setPen(missing ? QPen(QColor(0xc0, 0, 0), 1.5, Qt::DashLine)
-                             : QPen(QColor(0x33, 0x33, 0x33), 0.5));
+            p.setPen(unreadable ? QPen(QColor(0xc0, 0, 0), 1.5, Qt::DashLine)
+                                : QPen(QColor(0x33, 0x33, 0x33), 0.5));
             p.drawRect(box);
+            if (e.oddTime) {
+                p.setPen(QPen(kMissingHatch, 2, Qt::DashLine));
+                p.drawRect(box.adjusted(1, 1, -1, -1));
+            }
             if (!e.silence && box.width() > 30) {
-                p.setPen(Qt::white);
+                p.setPen(e.missing ? kMissingHatch : QColor(Qt::white));
                 const QRectF text = box.adjusted(3, 0, -2, 0);
                 p.drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
                            fontMetrics().elidedText(Name(e), Qt::ElideRight,
@@ -386,7 +409,7 @@ QString SongMapView::TipAt(const QPoint& at) const {
                 if (!e.silence)
                     tip += QStringLiteral("\nfrom %1 in the source")
                                .arg(Q(FormatTime(s.sourceAt, rate)));
-                return tip;
+                return tip + Marks(e);
             }
             return {};
         }

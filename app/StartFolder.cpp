@@ -3,15 +3,12 @@
 #include "platform/Platform.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace th {
 
-std::string ChooseStartFolder(const std::string& programFolder, bool programFolderWritable,
-                              const std::string& musicFolder, const std::string& homeFolder) {
-    if (programFolderWritable)
-        return programFolder;
+std::string ChooseStartFolder(const std::string& programFolder, const std::string& musicFolder,
+                              const std::string& homeFolder) {
     for (const std::string& native : {musicFolder, homeFolder}) {
         if (native.empty())
             continue;
@@ -25,12 +22,8 @@ std::string ChooseStartFolder(const std::string& programFolder, bool programFold
 }
 
 std::string StartFolder() {
-    const std::string program = platform::ProgramFolder();
-    // On POSIX this asks the system (access), so read-only mounts count as well.
-    const bool writable =
-        QFileInfo(QString::fromStdString(platform::NativePath(program))).isWritable();
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    return ChooseStartFolder(program, writable, music.toStdString(),
+    return ChooseStartFolder(platform::ProgramFolder(), music.toStdString(),
                              QDir::homePath().toStdString());
 }
 

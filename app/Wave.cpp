@@ -51,12 +51,20 @@ std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text,
                         Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     // The box sizes itself to its text; a short text would cut the caption short.
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-        grid->addItem(
-            new QSpacerItem(kMessageBoxMinWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
-            grid->rowCount(), 0, 1, grid->columnCount());
+        grid->addItem(new QSpacerItem(MessageBoxWidthFor(box->windowTitle(), box->font()), 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     if (buttons & QMessageBox::Cancel)
         box->setDefaultButton(QMessageBox::Ok);
     return box;
+}
+
+int MessageBoxWidthFor(const QString& caption, const QFont& font) {
+    QFont title = font;
+    title.setBold(true);
+    const QFontMetrics metrics(title);
+    // A close box and margins of about two lines' height each side.
+    return std::max(kMessageBoxMinWidth, metrics.horizontalAdvance(caption) + 6 * metrics.height());
 }
 
 bool MessageBoxes::Ask(const std::string& text) {
@@ -65,6 +73,27 @@ bool MessageBoxes::Ask(const std::string& text) {
 
 void MessageBoxes::Message(const std::string& text) {
     ShowBox(text, QMessageBox::Ok);
+}
+
+void MessageBoxes::MessageWithNotes(const std::string& text,
+                                    const std::vector<std::string>& notes) {
+    // The first few notes show under the message; a longer list is all behind "Show
+    // Details...".
+    constexpr std::size_t kShownNotes = 4;
+    std::string shown, all;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        if (i < kShownNotes)
+            shown += (i ? "\n" : "") + notes[i];
+        all += (i ? "\n" : "") + notes[i];
+    }
+    if (notes.size() > kShownNotes)
+        shown += "\n(" + std::to_string(notes.size()) + " warnings in all)";
+    const std::unique_ptr<QMessageBox> box =
+        MakeMessageBox(text, QMessageBox::Ok, QApplication::activeWindow());
+    box->setInformativeText(DisplayText(shown));
+    if (notes.size() > kShownNotes)
+        box->setDetailedText(DisplayText(all));
+    box->exec();
 }
 
 void MessageBoxes::Report(const std::string& text, const Failure& why) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -35,10 +36,21 @@ public:
     virtual void Report(const std::string& text, const Failure& why) {
         Message(text.empty() ? FailureText(why) : text);
     }
+    // OK only: a message with notes under it (warnings about what the run read), one a line.
+    virtual void MessageWithNotes(const std::string& text, const std::vector<std::string>& notes) {
+        std::string all = text;
+        for (std::size_t i = 0; i < notes.size(); ++i)
+            all += (i ? "\r\n" : "\r\n\r\n") + notes[i];
+        Message(all);
+    }
 };
 
 // The least width of a message box: its caption shows in full above a short text.
 inline constexpr int kMessageBoxMinWidth = 280;
+// The width a box needs for its caption in a title bar drawn in `font` (bold, as most window
+// managers draw it), with room for the close box and the bar's margins; never less than
+// kMessageBoxMinWidth.
+int MessageBoxWidthFor(const QString& caption, const QFont& font);
 
 // A message box as MessageBoxes shows it: caption "Trackhaul", no minimise or maximise button,
 // kept above the progress dialog, never narrower than kMessageBoxMinWidth.
@@ -51,6 +63,7 @@ public:
     bool Ask(const std::string& text) override;
     void Message(const std::string& text) override;
     void Report(const std::string& text, const Failure& why) override;
+    void MessageWithNotes(const std::string& text, const std::vector<std::string>& notes) override;
 };
 
 class TWAVE_FORM : public QDialog, public TransferUi {

@@ -55,6 +55,10 @@ th::Selection SelectSongByName(const std::string& drive, const std::string& song
 // import --all: every song of the card (options already parsed by CmdImport).
 int CmdImportAll(const Options& options);
 
+// Warnings of a run about the list it read, on stderr after its final message, one a line
+// (--quiet included: they tell of takes that may not sound as meant).
+void PrintWarnings(const std::vector<std::string>& warnings);
+
 // --quiet or --verbose (both: a usage error).
 Verbosity VerbosityOption(const Options& options);
 

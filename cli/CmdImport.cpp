@@ -63,6 +63,7 @@ int CmdImport(const Args& args) {
     if (ok)
         ui.Complete();
     ui.CloseProgress();
+    PrintWarnings(job.Warnings);
     return ok ? 0 : 1;
 }
 

@@ -43,14 +43,17 @@ int CmdImportAll(const Options& o) {
     const auto began = std::chrono::steady_clock::now();
     const th::CardBackupReport report =
         th::BackupCard(ui, drive, dest, tracks, [quiet](const th::SongBackup& s) {
-            if (s.imported && quiet)
+            if (s.imported && quiet) {
+                PrintWarnings(s.warnings);
                 return;
+            }
             if (s.imported)
                 std::cout << s.song << ": imported, " << s.tracks
                           << (s.tracks == 1 ? " track, " : " tracks, ") << s.bytes << " bytes\n";
             else
                 std::cout << s.song << ": skipped: " << ConsoleText(s.reason) << "\n";
             std::cout << std::flush;
+            PrintWarnings(s.warnings);
         });
     if (report.refused)
         return 1;

@@ -85,6 +85,10 @@ int CmdShow(const Args& args) {
         std::cout << th::SongMapJson(map);
     else if (!o.Has("--svg"))
         std::cout << th::SongMapTable(map);
+    // The JSON carries its warnings; otherwise they are told as the import tells them.
+    if (!o.Has("--json"))
+        for (const std::string& w : map.warnings)
+            std::cerr << w << "\n";
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 
 namespace cli {
 
@@ -102,6 +103,12 @@ th::Selection SelectSongByName(const std::string& drive, const std::string& song
     sel.TransferEnabled = true;
     th::SelectSong(sel, static_cast<int>(it - sel.Songs.begin()));
     return sel;
+}
+
+void PrintWarnings(const std::vector<std::string>& warnings) {
+    for (const std::string& w : warnings)
+        std::cerr << w << "\n";
+    std::cerr << std::flush;
 }
 
 Verbosity VerbosityOption(const Options& options) {

@@ -465,6 +465,21 @@ std::array<std::string, 11> CutEventLine(const std::string& line) {
     return fields;
 }
 
+template <class LineList> std::size_t EventListLineOf(const LineList& lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (TrimView(lines[i]) == kEventListTag)
+            return i + 1;
+    return 0;
+}
+
+std::size_t EventListLine(const Lines& lines) {
+    return EventListLineOf(lines);
+}
+
+std::size_t EventListLine(const platform::TextLines& lines) {
+    return EventListLineOf(lines);
+}
+
 bool ReadEventList(const Lines& lines, SongEventTable& table) {
     return EventListOf(lines, table);
 }

@@ -106,4 +106,9 @@ std::array<std::string, 11> CutEventLine(const std::string& line);
 bool ReadEventList(const Lines& lines, SongEventTable& table);
 bool ReadEventList(const platform::TextLines& lines, SongEventTable& table);
 
+// The line (counted from 1) of the "<EVENT_LIST>" line that ReadEventList reads from, 0 when
+// there is none: row r of the table came from the line r after it.
+std::size_t EventListLine(const Lines& lines);
+std::size_t EventListLine(const platform::TextLines& lines);
+
 } // namespace th

@@ -150,6 +150,11 @@ ParsedTc TTC2W::ParseTc(std::string_view text) {
     return parsed;
 }
 
+bool TTC2W::IsWellFormed(std::string_view text) {
+    TcFields unused;
+    return text.size() == 16 && ReadUsualFields(text, unused);
+}
+
 SampleCount TTC2W::FieldsToSamples(const TcFields& fields, int tcFormat, int freqIndex) {
     const TcFormatRow& row = TcFormatTable.at(static_cast<std::size_t>(tcFormat));
     const auto d =

@@ -59,6 +59,10 @@ public:
     static std::uint32_t NominalToReal(std::uint32_t x);
     static std::uint32_t RealToNominal(std::uint32_t x);
     static ParsedTc ParseTc(std::string_view text);
+    // Whether a text has the usual form: 16 characters, digits in the eight number places and
+    // a non-digit in each separator place. Any other text is still read (ParseTc), but a field
+    // without digits reads as 0, so it may not say what it seems to.
+    static bool IsWellFormed(std::string_view text);
     static SampleCount FieldsToSamples(const TcFields& fields, int tcFormat, int freqIndex);
     // Fields of a position; hours are returned unreduced in `hours` (printed modulo 100).
     static TcFields SamplesToFields(SampleCount samples, int tcFormat, int freqIndex,

@@ -46,6 +46,7 @@ void ImportSong(TransferUi& ui, Selection& sel, SongEventTable& table, SongBacku
         result.reason = "Too many events!";
         return;
     }
+    result.warnings = job.Warnings;
     // The song's folder is made only for a list that reads.
     if (!platform::DirectoryExists(sel.DestFolder) && !platform::CreateDirectory(sel.DestFolder)) {
         result.reason = "can't create the folder " + platform::DisplayPath(sel.DestFolder);
@@ -74,12 +75,14 @@ CardBackupReport BackupCard(TransferUi& ui, const std::string& drive,
                             const std::string& destination, const std::array<bool, 8>& tracks,
                             const std::function<void(const SongBackup&)>& onSong) {
     CardBackupReport report;
-    if (!ui.Ask("ZT-6 to PC\r\n\r\n" + destination + "\\(Song)\\tr(TrNo).wav")) {
+    if (!ui.Ask("ZT-6 to PC\r\n\r\n" +
+                platform::DisplayPath(destination + "\\(Song)\\tr(TrNo).wav"))) {
         report.refused = true;
         return report;
     }
     Selection sel;
     sel.DriveRoot = drive;
+    sel.ImportTicked = tracks; // the tracks whose times are looked at
     sel.Songs = ListSongs(drive);
     auto table = std::make_unique<SongEventTable>();
     for (std::size_t i = 0; i < sel.Songs.size(); ++i) {

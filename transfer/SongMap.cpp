@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "song/Adl.h"
 #include "song/Errors.h"
+#include "transfer/ListWarnings.h"
 #include "transfer/TrackPlan.h"
 
 #include <algorithm>
@@ -90,14 +91,21 @@ SongMap ReadSongMap(const std::string& adlPath, const std::string& song, std::in
         throw SongListError("This drive isn't ZT-6.");
     std::fclose(f);
     auto table = std::make_unique<SongEventTable>();
+    std::size_t eventListLine = 0;
     try {
-        if (!ReadEventList(platform::LoadTextLines(adlPath), *table))
+        const platform::TextLines lines = platform::LoadTextLines(adlPath);
+        if (!ReadEventList(lines, *table))
             throw SongListError("Too many events!");
+        eventListLine = EventListLine(lines);
     } catch (TextError& e) {
         e.SetFile(adlPath);
         throw;
     }
-    return BuildSongMap(*table, song, sampleRate);
+    SongMap map = BuildSongMap(*table, song, sampleRate);
+    AddTimeWarnings(map, FindTimeWarnings(*table, eventListLine, adlPath, sampleRate,
+                                          {true, true, true, true, true, true, true, true}));
+    MarkMissingSources(map, adlPath.substr(0, adlPath.find_last_of('\\')));
+    return map;
 }
 
 std::string FormatTime(SampleCount samples, std::int32_t sampleRate) {

@@ -31,6 +31,8 @@ struct MapEvent {
     // [from, to) stretches of the event that are not heard, hidden by a later event or past
     // the track's end; in time order.
     std::vector<std::pair<SampleCount, SampleCount>> hidden;
+    bool missing = false; // an audio event whose source file is not in the song folder
+    bool oddTime = false; // one of its times is not well formed (see SongMap::warnings)
 };
 
 // A stretch of a track taken by one event: [start, end) in samples.
@@ -54,6 +56,8 @@ struct SongMap {
     std::string song;
     std::int32_t sampleRate = 0; // Hz; 0 when unknown
     std::array<TrackMap, 8> tracks;
+    // "Warning: ..." texts about the list's times, as the import gives them (ListWarnings.h).
+    std::vector<std::string> warnings;
     SampleCount Length() const; // the longest track's end
 };
 
@@ -69,7 +73,8 @@ public:
 // Reads the edit list at `adlPath` as the import reads it and maps it. Throws SongListError
 // "This drive isn't ZT-6." when there is no list or it can't be opened, "Too many events!"
 // when it holds more events than the import accepts, and the import's own errors for a list
-// it can't read (a field that is no integer, an unclosed event list).
+// it can't read (a field that is no integer, an unclosed event list). The map's warnings and
+// its events' `missing` and `oddTime` marks are filled in.
 SongMap ReadSongMap(const std::string& adlPath, const std::string& song, std::int32_t sampleRate);
 
 // "h:mm:ss.mmm" of a sample position (milliseconds rounded down); "?" without a rate.

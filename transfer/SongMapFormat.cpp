@@ -25,6 +25,11 @@ std::string EventName(const MapEvent& e) {
     return e.silence ? "(Silence)" : e.sourceFile;
 }
 
+// The event as the table names it: a take whose file is not in the song folder says so.
+std::string TableName(const MapEvent& e) {
+    return e.missing ? EventName(e) + " missing" : EventName(e);
+}
+
 std::string JsonText(const std::string& text) {
     std::string out = "\"";
     for (char ch : AsUtf8(text)) {
@@ -173,11 +178,11 @@ std::string SongMapTable(const SongMap& map) {
         out << ", " << t.events.size() << (t.events.size() == 1 ? " event\n" : " events\n");
         std::size_t nameWidth = 11;
         for (const MapEvent& e : t.events)
-            nameWidth = std::max(nameWidth, EventName(e).size() + 2);
+            nameWidth = std::max(nameWidth, TableName(e).size() + 2);
         out << "  entry  " << Pad("event", nameWidth) << Pad("dest in", 14) << Pad("dest out", 14)
             << Pad("source in", 14) << "heard\n";
         for (const MapEvent& e : t.events)
-            out << "  " << Pad(Entry(e.entryNo), 7) << Pad(EventName(e), nameWidth)
+            out << "  " << Pad(Entry(e.entryNo), 7) << Pad(TableName(e), nameWidth)
                 << Pad(FormatTime(e.destIn, rate), 14) << Pad(FormatTime(e.destOut, rate), 14)
                 << Pad(e.silence ? "-" : FormatTime(e.sourceIn, rate), 14)
                 << FormatTime(e.played, rate) << "\n";
@@ -223,7 +228,7 @@ std::string SongMapJson(const SongMap& map, const std::array<std::vector<Peak>, 
                 << ", \"source_in_tc\": " << optional(!e.silence, JsonText(e.sourceInTc))
                 << ", \"dest_in\": " << e.destIn << ", \"dest_in_tc\": " << JsonText(e.destInTc)
                 << ", \"dest_out\": " << e.destOut << ", \"dest_out_tc\": " << JsonText(e.destOutTc)
-                << ", \"played\": " << e.played << "}";
+                << ", \"played\": " << e.played << (e.missing ? ", \"missing\": true" : "") << "}";
         }
         out << (t.events.empty() ? "" : "\n     ") << "],\n     \"plays\": [";
         for (std::size_t k = 0; k < t.plays.size(); ++k) {
@@ -247,7 +252,16 @@ std::string SongMapJson(const SongMap& map, const std::array<std::vector<Peak>, 
         }
         out << "}";
     }
-    out << "\n  ]\n}\n";
+    out << "\n  ]";
+    // Only a list with something to warn about has the key, so the output of a sound list
+    // stays as it was.
+    if (!map.warnings.empty()) {
+        out << ",\n  \"warnings\": [";
+        for (std::size_t k = 0; k < map.warnings.size(); ++k)
+            out << (k ? ",\n    " : "\n    ") << JsonText(map.warnings[k]);
+        out << "\n  ]";
+    }
+    out << "\n}\n";
     return out.str();
 }
 
@@ -314,6 +328,10 @@ std::string SongMapSvg(const SongMap& map, const PeaksOf& peaks) {
         << "<defs><pattern id=\"hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
            "patternTransform=\"rotate(45)\"><rect width=\"6\" height=\"6\" fill=\"#f4f4f4\"/>"
            "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" stroke=\"#888888\" stroke-width=\"2\"/>"
+           "</pattern>"
+           "<pattern id=\"missing\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+           "patternTransform=\"rotate(-45)\"><rect width=\"6\" height=\"6\" fill=\"#fbe3e3\"/>"
+           "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" stroke=\"#c00000\" stroke-width=\"2\"/>"
            "</pattern></defs>\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
@@ -362,10 +380,18 @@ std::string SongMapSvg(const SongMap& map, const PeaksOf& peaks) {
                               FormatTime(s.start, rate) + " - " + FormatTime(s.end, rate);
             if (!e.silence)
                 tip += ", source from " + FormatTime(s.sourceAt, rate);
-            out << "<g class=\"" << (e.silence ? "silence" : "play") << "\"><title>" << XmlText(tip)
-                << "</title><rect x=\"" << Num(bx) << "\" y=\"" << Num(y + 3) << "\" width=\""
-                << Num(bw) << "\" height=\"" << Num(kPlayHeight) << "\" fill=\""
-                << (e.silence ? "url(#hatch)" : Colour(SourceColour(e.sourceFile)))
+            if (e.missing)
+                tip += ", file missing";
+            out << "<g class=\""
+                << (e.silence   ? "silence"
+                    : e.missing ? "missing"
+                                : "play")
+                << "\"><title>" << XmlText(tip) << "</title><rect x=\"" << Num(bx) << "\" y=\""
+                << Num(y + 3) << "\" width=\"" << Num(bw) << "\" height=\"" << Num(kPlayHeight)
+                << "\" fill=\""
+                << (e.silence   ? "url(#hatch)"
+                    : e.missing ? "url(#missing)"
+                                : Colour(SourceColour(e.sourceFile)))
                 << "\" stroke=\"#333333\" stroke-width=\"0.5\"/>";
             if (peaks && !e.silence && bw >= 1)
                 out << WavePath(
@@ -375,7 +401,8 @@ std::string SongMapSvg(const SongMap& map, const PeaksOf& peaks) {
             const std::string label = EventName(e);
             if (!e.silence && bw >= 6.5 * static_cast<double>(label.size()) + 6)
                 out << "<text x=\"" << Num(bx + 3) << "\" y=\"" << Num(y + 3 + kPlayHeight / 2 + 4)
-                    << "\" fill=\"#ffffff\">" << XmlText(label) << "</text>";
+                    << "\" fill=\"" << (e.missing ? "#800000" : "#ffffff") << "\">"
+                    << XmlText(label) << "</text>";
             out << "</g>\n";
         }
         if (t.end > 0)

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "song/Adl.h"
 #include "song/Errors.h"
+#include "transfer/ListWarnings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,7 @@ bool TImportJob::RunImport() {
         return false;
     ui_.ShowProgress();
     Why = {};
+    Warnings.clear();
     // The three ways a run fails, each turned into one message at the end.
     try {
         if (!OpenEventFile())
@@ -63,8 +65,12 @@ bool TImportJob::ReadEventList() {
         table_.Expect(static_cast<int>(
             std::min<std::uint64_t>(*bytes / kEventLineBytes, SongEventTable::kRows)));
     try {
-        if (th::ReadEventList(platform::LoadTextLines(AdlPath), table_))
+        const platform::TextLines lines = platform::LoadTextLines(AdlPath);
+        if (th::ReadEventList(lines, table_)) {
+            Warnings = WarningTexts(FindTimeWarnings(table_, EventListLine(lines), AdlPath,
+                                                     sel_.SampleRate, sel_.ImportTicked));
             return true;
+        }
     } catch (TextError& e) {
         e.SetFile(AdlPath);
         throw;

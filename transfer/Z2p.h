@@ -6,6 +6,7 @@
 #include "transfer/TransferUi.h"
 
 #include <string>
+#include <vector>
 
 namespace th {
 
@@ -24,6 +25,9 @@ public:
     std::string DestFolder; // copied at the start of the run
     std::string AdlPath;    // copied by OpenEventFile
     Failure Why;            // why the step that failed failed, shown with its message
+    // "Warning: ..." texts about times of the list read that are not well formed, on the
+    // ticked tracks (ListWarnings.h); the caller shows them with the run's final message.
+    std::vector<std::string> Warnings;
 
 private:
     TransferUi& ui_;

@@ -1,5 +1,5 @@
-// The folder the window starts in: the program's own folder in a portable copy, the user's
-// music or home folder for an installed program.
+// The folder the window starts in at a first launch: the user's music or home folder, never
+// the program's own (a system folder) while one of those is there.
 #include "app/StartFolder.h"
 #include "support/TestSupport.h"
 
@@ -25,18 +25,16 @@ private slots:
         const auto drive = [](const std::string& native) { return platform::ToDrivePath(native); };
         const struct {
             const char* name;
-            bool writable;
             std::string music, home, expected;
         } cases[] = {
-            {"portable copy", true, music, home, program},
-            {"installed", false, music, home, drive(music)},
-            {"trailing slash", false, music + "/", home, drive(music)},
-            {"no music folder", false, missing, home, drive(home)},
-            {"music folder unknown", false, "", home, drive(home)},
-            {"nothing else", false, missing, "", program},
+            {"music folder", music, home, drive(music)},
+            {"trailing slash", music + "/", home, drive(music)},
+            {"no music folder", missing, home, drive(home)},
+            {"music folder unknown", "", home, drive(home)},
+            {"nothing else", missing, "", program},
         };
         for (const auto& c : cases) {
-            const std::string chosen = th::ChooseStartFolder(program, c.writable, c.music, c.home);
+            const std::string chosen = th::ChooseStartFolder(program, c.music, c.home);
             QVERIFY2(chosen == c.expected, c.name);
             QVERIFY2(chosen.back() != '\\', c.name);
         }

@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -35,6 +36,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <tuple>
 
 using namespace testsupport;
 namespace fs = std::filesystem;
@@ -80,6 +82,26 @@ const std::string kTc25 = "00.00.00.00|0000";
 
 std::string Drive(const fs::path& p) {
     return platform::ToDrivePath(p.string());
+}
+
+// The tests' own home (set up in main): its music folder is where a first launch starts.
+fs::path MusicFolder() {
+    return fs::path(qgetenv("HOME").toStdString()) / "Music";
+}
+
+void ForgetSettings() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Trackhaul"),
+              QStringLiteral("trackhaul"))
+        .clear();
+}
+
+// Geometry of every widget of the window, by name.
+std::map<QString, QRect> Places(QWidget* window) {
+    std::map<QString, QRect> places;
+    for (QWidget* w : window->findChildren<QWidget*>())
+        if (!w->objectName().isEmpty())
+            places[w->objectName()] = w->geometry();
+    return places;
 }
 
 QString Q(const std::string& s) {
@@ -321,6 +343,7 @@ private slots:
         driveF = std::make_unique<MappedDrive>("F:", cardF->path());
         driveG = std::make_unique<MappedDrive>("G:", cardG->path());
 
+        ForgetSettings();
         form = std::make_unique<th::TMAIN_FORM>(msgs);
         wave = form->CreateWaveForm();
         form->show();
@@ -346,8 +369,8 @@ private slots:
     void layoutAndPictures() {
         QCOMPARE(form->windowTitle(), QStringLiteral("Trackhaul -Version 1.00-"));
         QCOMPARE(form->size(), QSize(607, 383));
-        QCOMPARE(form->minimumSize(), form->maximumSize());
-        QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(form->minimumSize(), QSize(607, 383)); // it may grow, never shrink
+        QVERIFY(form->windowFlags() & Qt::WindowMaximizeButtonHint);
         QCOMPARE(form->font().pixelSize(), 12);
         QCOMPARE(form->Z2PComboDrive->font().pixelSize(), 11);
         QCOMPARE(form->TreeView->geometry(), QRect(0, 0, 225, 383));
@@ -372,7 +395,7 @@ private slots:
         QVERIFY(form->PageControl1->isTabVisible(1));
         QVERIFY(!form->PageControl1->isTabVisible(2));
         QCOMPARE(form->z2p_in->text(), QStringLiteral("00:00:00.00/0000"));
-        QCOMPARE(form->Z2PGrpTrack->title(), QStringLiteral("Select Track"));
+        QCOMPARE(form->Z2PGrpTrack->title(), QStringLiteral("Select &Track"));
         QCOMPARE(form->FSLabel->text(), QStringLiteral("Sampling Freq"));
         QCOMPARE(form->BITinfo->text(), QStringLiteral("16"));
         QCOMPARE(form->FSinfo->text(), QStringLiteral("44100"));
@@ -397,8 +420,9 @@ private slots:
             QVERIFY(c->findText("E:") >= 0 && c->findText("F:") >= 0);
             QCOMPARE(c->findText("C:"), -1);
         }
-        // The tree stands on the program's folder.
-        QCOMPARE(th::TMAIN_FORM::NodePath(Current()), platform::ProgramFolder());
+        // A first launch stands on the user's music folder (of the test's own home).
+        QCOMPARE(th::TMAIN_FORM::NodePath(Current()), Drive(MusicFolder()));
+        QVERIFY(!form->NoCardLabel->isVisible());
 
         // The progress dialog.
         QCOMPARE(wave->windowTitle(), QStringLiteral("Trackhaul"));
@@ -660,7 +684,7 @@ private slots:
                                       "Overwrite SONGA? (Can't cancel.)"}));
         QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
         QVERIFY(cancelGreyed);
-        QVERIFY(wave->BTN_Cancel->isEnabled());
+        QVERIFY(!wave->BTN_Cancel->isEnabled()); // the run is over
         QVERIFY(!wave->isVisible());
         QCOMPARE(wave->Max(), std::uint32_t(fs::file_size(pc->path() / "tr01.wav")));
         QVERIFY(fs::exists(cardE->path() / "SONGA" / "zt60002.wav"));
@@ -728,8 +752,13 @@ private slots:
         QVERIFY(!bare.Z2PBtnConv->isEnabled() && !bare.P2ZBtnConv->isEnabled());
         for (QCheckBox* c : bare.Z2PTr)
             QVERIFY(!c->isEnabled());
-        // The tree stays on its root.
+        // The tree stays on its root; the import tab says what is missing.
         QCOMPARE(bare.TreeView->currentItem(), bare.TreeView->topLevelItem(0));
+        bare.show();
+        QVERIFY(bare.NoCardLabel->isVisible());
+        QCOMPARE(bare.NoCardLabel->text(),
+                 QStringLiteral("No recorder card found. Insert the card, or start with --drive."));
+        QVERIFY(bare.NoCardLabel->geometry().right() < bare.TabSheet1->width());
         QVERIFY(msgs.messages.empty());
     }
 
@@ -1108,6 +1137,217 @@ private slots:
         dialog->CloseProgress();
     }
 
+    void windowGrowsAndShrinksBack() {
+        ShowTab(1); // the list takes its page's width when the page is first shown
+        ShowTab(0);
+        const auto designed = Places(form.get());
+        const QRect tree = form->TreeView->geometry();
+        const QRect list = form->ListView->geometry();
+        ShowTab(1);
+        const QRect exportButton = form->P2ZBtnConv->geometry();
+        form->resize(1007, 583);
+        ShowTab(0);
+        ShowTab(1);
+        // The tree and the WAV list take the room; the form keeps its place and its size.
+        QCOMPARE(form->TreeView->geometry(), QRect(0, 0, tree.width() + 200, 583));
+        QCOMPARE(form->PageControl1->geometry(), QRect(432, 8, 569, 569));
+        QCOMPARE(form->ListView->geometry().size(),
+                 QSize(form->TabSheet2->width(), list.height() + 200));
+        QCOMPARE(form->P2ZBtnConv->geometry(), exportButton.translated(0, 200));
+        QCOMPARE(form->Z2PBtnConv->geometry(), QRect(240, 288, 81, 33));
+        // Back at its size the window is laid out exactly as designed.
+        form->resize(607, 383);
+        ShowTab(0);
+        ShowTab(1);
+        ShowTab(0);
+        const auto after = Places(form.get());
+        for (const auto& [name, place] : designed)
+            QVERIFY2(after.at(name) == place, qPrintable(name + QStringLiteral(" %1,%2 %3x%4")
+                                                                    .arg(after.at(name).x())
+                                                                    .arg(after.at(name).y())
+                                                                    .arg(after.at(name).width())
+                                                                    .arg(after.at(name).height())));
+
+        // A long folder name shows in full when pointed at.
+        const std::string name(120, 'n');
+        fs::create_directories(pc->path() / name);
+        form->SelectFolder(Drive(pc->path() / name));
+        QCOMPARE(Current()->toolTip(0), QString::fromStdString(name));
+    }
+
+    void settingsComeBackAtTheNextLaunch() {
+        fs::create_directories(pc->path() / "takes");
+        Choose(form->Z2PComboName, "SONGC");
+        QTest::mouseClick(form->Z2PTr[1], Qt::LeftButton);
+        form->SelectFolder(Drive(pc->path() / "takes"));
+        form->resize(800, 500);
+        QVERIFY(form->close());
+        form.reset();
+
+        // The card comes back under another letter: it is found by its folder.
+        driveE.reset();
+        MappedDrive h("H:", cardE->path());
+        auto again = std::make_unique<th::TMAIN_FORM>(msgs);
+        QCOMPARE(again->Z2PComboDrive->currentText(), QStringLiteral("H:"));
+        QCOMPARE(again->Z2PComboName->currentText(), QStringLiteral("SONGC"));
+        QCOMPARE(again->P2ZComboName->currentText(), QStringLiteral("SONGC"));
+        QCOMPARE(again->Sel.SampleRate, 22050);
+        QVERIFY(!again->Z2PTr[1]->isChecked() && again->Z2PTr[0]->isChecked());
+        QCOMPARE(th::TMAIN_FORM::NodePath(again->TreeView->currentItem()),
+                 Drive(pc->path() / "takes"));
+        QCOMPARE(again->size(), QSize(800, 500));
+        QVERIFY(again->close());
+        again.reset();
+
+        // A folder that has gone: the start folder instead. Nothing remembered: a first launch.
+        fs::remove(pc->path() / "takes");
+        auto third = std::make_unique<th::TMAIN_FORM>(msgs);
+        QCOMPARE(th::TMAIN_FORM::NodePath(third->TreeView->currentItem()), Drive(MusicFolder()));
+        third.reset();
+        ForgetSettings();
+        th::TMAIN_FORM first(msgs);
+        QCOMPARE(first.size(), QSize(607, 383));
+        QCOMPARE(first.Z2PComboName->currentIndex(), 0);
+        QVERIFY(msgs.messages.empty());
+    }
+
+    void listsFollowTheCard() {
+        fs::create_directories(pc->path() / "Old");
+        form->SelectFolder(Drive(pc->path()));
+        QTreeWidgetItem* node = Current();
+        QVERIFY(node->isExpanded());
+        ShowTab(1);
+        // A song added and one removed: the list follows, the chosen song stays.
+        fs::create_directories(cardE->path() / "SONGD");
+        QTRY_VERIFY_WITH_TIMEOUT(form->Z2PComboName->findText("SONGD") >= 0, 1000);
+        QCOMPARE(form->P2ZComboName->findText("SONGD"), form->Z2PComboName->findText("SONGD"));
+        QCOMPARE(form->Z2PComboName->currentText(), QStringLiteral("SONGA"));
+        fs::remove_all(cardE->path() / "SONGB");
+        QTRY_COMPARE_WITH_TIMEOUT(form->Z2PComboName->findText("SONGB"), -1, 1000);
+        QCOMPARE(form->Z2PComboName->currentText(), QStringLiteral("SONGA"));
+        // A folder added under an expanded one, another removed; a WAV file in the selected one.
+        fs::create_directories(pc->path() / "New");
+        fs::remove(pc->path() / "Old");
+        QTRY_COMPARE_WITH_TIMEOUT(ChildTexts(node), QStringList({"New"}), 1000);
+        QCOMPARE(Current(), node);
+        WriteFile(pc->path() / "tr02.wav", MakeWav(Pattern(100, 1)));
+        QTRY_COMPARE_WITH_TIMEOUT(ListNames(), QStringList({"tr02.wav"}), 1000);
+        QCOMPARE(ExportEnabled(),
+                 QList<bool>({false, true, false, false, false, false, false, false}));
+
+        // The card's folder goes: its drive and songs go, the buttons disable.
+        cardE.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(form->Z2PComboDrive->findText("E:"), -1, 2500);
+        QCOMPARE(form->Z2PComboName->count(), 0);
+        QVERIFY(!form->Z2PBtnConv->isEnabled() && !form->P2ZBtnConv->isEnabled());
+    }
+
+    void keyboard() {
+        Activate();
+        // Tab walks the import tab from the top: drive, song, the tracks, the button.
+        form->Z2PComboDrive->setFocus();
+        const std::vector<QWidget*> order = {
+            form->Z2PComboName, form->Z2PTr[0], form->Z2PTr[1], form->Z2PTr[2], form->Z2PTr[3],
+            form->Z2PTr[4],     form->Z2PTr[5], form->Z2PTr[6], form->Z2PTr[7], form->Z2PBtnConv};
+        for (QWidget* next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        // Alt and the underlined letter: labels give the focus to their box, the group to
+        // its track box used last.
+        for (const auto& [key, target] :
+             std::vector<std::pair<Qt::Key, QWidget*>>{{Qt::Key_S, form->Z2PComboName},
+                                                       {Qt::Key_D, form->Z2PComboDrive},
+                                                       {Qt::Key_T, form->Z2PTr[7]}}) {
+            QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), target);
+        }
+        // Ctrl+Tab and Ctrl+PgDn switch between the two visible tabs, from the tree too.
+        form->TreeView->setFocus();
+        for (const auto& [key, modifiers, tab] :
+             std::vector<std::tuple<Qt::Key, Qt::KeyboardModifiers, int>>{
+                 {Qt::Key_Tab, Qt::ControlModifier, 1},
+                 {Qt::Key_Tab, Qt::ControlModifier, 0},
+                 {Qt::Key_PageDown, Qt::ControlModifier, 1},
+                 {Qt::Key_PageDown, Qt::ControlModifier, 0},
+                 {Qt::Key_PageUp, Qt::ControlModifier, 1},
+                 {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 0}}) {
+            QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+            QCOMPARE(form->PageControl1->currentIndex(), tab);
+        }
+        // On the export tab the list comes first, then the form from the top.
+        ShowTab(1);
+        form->ListView->setFocus();
+        QTest::keyClick(form->ListView, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->P2ZComboDrive);
+        ShowTab(0);
+
+        // The tree shows whether it has the focus.
+        form->TreeView->setFocus();
+        const QColor focused = form->TreeView->palette().color(QPalette::Highlight);
+        form->Z2PComboName->setFocus();
+        QVERIFY(form->TreeView->palette().color(QPalette::Highlight) != focused);
+
+        // After the last message of an Import pressed from the keyboard, the focus is back on
+        // the button: a letter typed then doesn't change the song.
+        form->SelectFolder(Drive(pc->path()));
+        form->Z2PBtnConv->setFocus();
+        QTest::keyClick(form->Z2PBtnConv, Qt::Key_Space);
+        QCOMPARE(msgs.messages, std::vector<std::string>({"Complete!"}));
+        QTRY_COMPARE(QApplication::focusWidget(), form->Z2PBtnConv);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_S);
+        QCOMPARE(form->Z2PComboName->currentText(), QStringLiteral("SONGA"));
+        // Alt+I is the button.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::AltModifier);
+        QTRY_COMPARE(msgs.messages.size(), size_t(2));
+    }
+
+    void importWarnsAboutOddTimes() {
+        WriteFile(cardE->path() / "SONGA" / "SONGA.ADL",
+                  AdlText(44100, kTc25,
+                          {EventLine(1, 1, "ZT60001.WAV", kTc25, kTc25, "00.00.xx.12|0882"),
+                           EventLine(2, 8, "ZT60001.WAV", kTc25, kTc25, "bad")}));
+        Choose(form->Z2PComboName, "SONGA");
+        for (std::size_t i = 1; i < 8; ++i)
+            form->Z2PTr[i]->setChecked(false);
+        form->SelectFolder(Drive(pc->path()));
+        // The dialog starts the run with a fresh label and a live Cancel, which goes grey once
+        // the run is over.
+        wave->SetLabel("Track8");
+        // An older take makes the run ask while it renders.
+        WriteFile(pc->path() / "tr01.wav", "old take");
+        QString labelAtStart;
+        bool cancelDuringRun = false;
+        msgs.onAsk = [&](const std::string&) {
+            if (msgs.questions.size() == 1)
+                labelAtStart = wave->Label1->text();
+            else
+                cancelDuringRun = wave->BTN_Cancel->isEnabled();
+        };
+        QTest::mouseClick(form->Z2PBtnConv, Qt::LeftButton);
+        QCOMPARE(labelAtStart, QString());
+        QVERIFY(cancelDuringRun);
+        QVERIFY(!wave->BTN_Cancel->isEnabled());
+        // Only the ticked track's times are told of.
+        QCOMPARE(msgs.messages,
+                 std::vector<std::string>({"Complete!\r\n\r\nWarning: SONGA.ADL, line 13: dest out "
+                                           "'00.00.xx.12|0882' is not a well-formed time; read "
+                                           "as 0:00:00.500"}));
+        QCOMPARE(fs::file_size(pc->path() / "tr01.wav"), std::uintmax_t(46 + 2 * 22050));
+    }
+
+    void messageBoxesFitTheirCaption() {
+        for (int pixels : {12, 24, 48}) {
+            QFont font(QStringLiteral("Arial"));
+            font.setPixelSize(pixels);
+            QFont bold = font;
+            bold.setBold(true);
+            const int width = th::MessageBoxWidthFor(QStringLiteral("Trackhaul"), font);
+            QVERIFY(width >= th::kMessageBoxMinWidth);
+            QVERIFY(width >= QFontMetrics(bold).horizontalAdvance("Trackhaul") + 4 * pixels);
+        }
+    }
+
     void startOptions() {
         const th::StartOptions o =
             th::ParseStartOptions({"--drive", "e:=/a b", "--drive=F:=/c", "--demo"});
@@ -1133,7 +1373,15 @@ int RunStartFolderTests(int argc, char** argv);
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A home of the tests' own, with a music folder: the window starts there and keeps its
+    // settings there, never in the real user's.
+    TempDir home;
+    fs::create_directories(home / "Music");
+    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home / ".config").string()));
     th::TApplication app(argc, argv);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString((home / ".config").string()));
     WindowTest test;
     const int failed = QTest::qExec(&test, argc, argv);
     return RunStartFolderTests(argc, argv) + failed;

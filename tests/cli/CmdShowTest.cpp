@@ -19,6 +19,8 @@ protected:
 
     void SetUp() override {
         fs::create_directories(card / "SONG01");
+        for (const char* take : {"zt60001.wav", "zt60002.wav"})
+            WriteFile(card / "SONG01" / take, MakeWav(Pattern(1000, 1)));
         fs::create_directories(card / "NOLIST");
         // Track 1: A 0-1 s, then B listed later from 0.25 to 0.5 s; track 3: a silence.
         WriteFile(card / "SONG01" / "SONG01.ADL",

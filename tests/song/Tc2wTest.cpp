@@ -261,6 +261,29 @@ TEST(Tc2w, TextsOfTheUsualShapeAndTheirNearMissesReadAsEveryTextReads) {
     }
 }
 
+TEST(Tc2w, WellFormedTexts) {
+    // Digits in the eight number places, a non-digit in each separator place, 16 characters;
+    // the letters themselves are not judged.
+    const struct {
+        const char* text;
+        bool wellFormed;
+    } cases[] = {
+        {"00.00.00.00|0000", true},
+        {"12|34|56,17L0123", true},
+        {"00=00=00.00/0000", true},
+        {"00x00x00x00x0000", true},
+        {"00.00.xx.12|0882", false},
+        {"00.00.00.00|00", false},
+        {"00.00.00.00|00000", false},
+        {"000000000000000", false},
+        {" 0.00.00.00|0000", false},
+        {"0000.00.00|00000", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TTC2W::IsWellFormed(c.text), c.wellFormed) << c.text;
+}
+
 TEST(Tc2w, OddTextsNeverReadOutside) {
     // Every prefix of a full text and random junk: the reader must stay inside the string
     // (the sanitizer build checks that) and must not throw.

@@ -44,8 +44,10 @@ TEST_F(CardBackup, DecliningTheQuestionReadsAndWritesNothing) {
     EXPECT_TRUE(r.refused);
     EXPECT_FALSE(r.AllImported());
     EXPECT_TRUE(r.songs.empty());
+    // The path as the system writes it, as an import's question gives it.
     EXPECT_EQ(ui.questions,
-              std::vector<std::string>{"ZT-6 to PC\r\n\r\n" + Dest() + "\\(Song)\\tr(TrNo).wav"});
+              std::vector<std::string>{"ZT-6 to PC\r\n\r\n" +
+                                       platform::DisplayPath(Dest() + "\\(Song)\\tr(TrNo).wav")});
     EXPECT_TRUE(fs::is_empty(out.path()));
 }
 
