@@ -4,6 +4,7 @@
 // Song MANY:  one track of 9998 short events (about 90 MB of output), takes drawn at random
 //             from eight source files, as punch-ins on a card are.
 // Songs C100, C1000: the same track length as MANY cut into 100 and 1000 events.
+// Song FOUR:  as MANY, with takes from four sources (the card benchmark's case).
 #include "song/Tc2w.h"
 
 #include <cstdint>
@@ -104,11 +105,10 @@ int main(int argc, char** argv) {
 
     // One track of `count` events filling the same length as 9998 events of 4500 samples with
     // gaps of 100, each event from one of eight sources at a random place.
-    const auto writeMany = [&](const std::string& song, int count) {
+    const auto writeMany = [&](const std::string& song, int count, int sources = 8) {
         fs::create_directories(card / song);
-        constexpr int kSources = 8;
         constexpr std::uint32_t kSourceLength = 60 * kRate;
-        for (int s = 1; s <= kSources; ++s)
+        for (int s = 1; s <= sources; ++s)
             WriteWav(card / song / ("zt6000" + std::to_string(s) + ".wav"), kSourceLength,
                      static_cast<std::uint32_t>(90 + s));
         const std::uint64_t total = std::uint64_t{9998} * 4600;
@@ -118,7 +118,8 @@ int main(int argc, char** argv) {
         std::minstd_rand rng(7);
         std::uint32_t at = 0;
         for (int i = 1; i <= count; ++i) {
-            const std::string file = "ZT6000" + std::to_string(1 + rng() % kSources) + ".WAV";
+            const std::string file =
+                "ZT6000" + std::to_string(1 + rng() % static_cast<std::uint32_t>(sources)) + ".WAV";
             list.push_back(Cut(i, 1, file, rng() % (kSourceLength - len), at, at + len));
             at += slot;
         }
@@ -127,5 +128,6 @@ int main(int argc, char** argv) {
     writeMany("MANY", 9998);
     writeMany("C100", 100);
     writeMany("C1000", 1000);
+    writeMany("FOUR", 9998, 4);
     return 0;
 }

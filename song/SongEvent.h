@@ -7,7 +7,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace th {
@@ -172,22 +171,13 @@ public:
     SongEventTable() { rows_.reserve(kRows); }
     SongEventTable(const SongEventTable& other) : SongEventTable() { *this = other; }
     SongEventTable& operator=(const SongEventTable& other) {
-        Settle();
         rows_ = other.rows_; // within the room taken: nothing moves
         EventCount = other.EventCount;
         return *this;
     }
-    ~SongEventTable() { Settle(); }
-
-    // A list of about `rows` events is about to be read: the memory of the rows not made yet
-    // is touched on a helper thread meanwhile, while this one loads and checks the list, so
-    // that making the rows then costs no faults. Nothing changes in the table; the helper is
-    // waited for before the next row is made. Below a few hundred rows it isn't worth a thread.
-    void Expect(int rows);
 
     // Row r, 1 <= r <= kRows (std::out_of_range otherwise).
     SongEvent& Row(int r) {
-        Settle();
         const std::size_t i = Index(r);
         while (rows_.size() <= i)
             rows_.emplace_back();
@@ -202,18 +192,11 @@ public:
     // Whether no row has been made yet: every row reads as an empty one.
     bool Untouched() const { return rows_.empty(); }
     // Unmakes every row: the table reads as a new one, but for EventCount.
-    void UnmakeRows() {
-        Settle();
-        rows_.clear();
-    }
+    void UnmakeRows() { rows_.clear(); }
 
     std::int32_t EventCount = 0;
 
 private:
-    void Settle() {
-        if (warmer_.joinable())
-            warmer_.join();
-    }
     static std::size_t Index(int r) {
         if (r < 1 || r > kRows)
             throw std::out_of_range("event row " + std::to_string(r));
@@ -221,7 +204,6 @@ private:
     }
 
     std::vector<SongEvent> rows_;
-    std::thread warmer_; // touching the room of rows to come (see Expect)
 };
 
 } // namespace th

@@ -58,12 +58,6 @@ bool TImportJob::OpenEventFile() {
 }
 
 bool TImportJob::ReadEventList() {
-    // An event line of the recorder's lists takes about this many bytes: the file's size tells
-    // about how many rows the table will need, whose memory is readied meanwhile.
-    constexpr std::uint64_t kEventLineBytes = 96;
-    if (const std::optional<std::uint64_t> bytes = platform::FileSize(AdlPath))
-        table_.Expect(static_cast<int>(
-            std::min<std::uint64_t>(*bytes / kEventLineBytes, SongEventTable::kRows)));
     try {
         const platform::TextLines lines = platform::LoadTextLines(AdlPath);
         if (th::ReadEventList(lines, table_)) {

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The import from a card as a user meets it: the songs on an exFAT file system (FUSE) on a loop
+# device, nothing of them in the page cache before each run (unmounted, caches dropped,
+# mounted again), against reading every source file of the song once with cat. Medians of
+# RUNS (3) of each, their ratio and the import's peak memory (largest RSS).
+#  EIGHT: 8 tracks of MINUTES minutes, a few events each
+#  C100:  one track of 100 events from eight sources
+#  FOUR:  one track of 9998 short events from four sources
+# Needs root, a free loop device, /dev/fuse, mkfs.exfat (exfatprogs) and mount.exfat-fuse
+# (exfat-fuse); without them it says so in one line and stops with status 0.
+#   bench/card_bench.sh BUILD_DIR       (builds nothing; BUILD_DIR holds trackhaul-cli and
+#                                        make_import_card)
+#   RUNS=5 MINUTES=4 WORK=/tmp bench/card_bench.sh build
+set -euo pipefail
+BUILD=${1:?usage: card_bench.sh BUILD_DIR}
+RUNS=${RUNS:-3}
+MINUTES=${MINUTES:-4}
+CLI=$BUILD/trackhaul-cli
+for exe in "$CLI" "$BUILD/make_import_card"; do
+    [[ -x $exe ]] || { echo "missing $exe (build trackhaul-cli, make_import_card)" >&2; exit 2; }
+done
+[[ -x /usr/bin/time ]] || { echo "missing /usr/bin/time (Debian package time)" >&2; exit 2; }
+skip() { echo "card benchmark skipped: $*"; exit 0; }
+[[ $(id -u) == 0 ]] || skip "not root"
+[[ -c /dev/fuse ]] || skip "no /dev/fuse"
+command -v losetup >/dev/null || skip "no losetup"
+command -v mkfs.exfat >/dev/null || skip "no mkfs.exfat (exfatprogs)"
+command -v mount.exfat-fuse >/dev/null || skip "no mount.exfat-fuse (exfat-fuse)"
+
+work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/card-bench.XXXXXX")
+loop=""
+cleanup() {
+    mountpoint -q "$work/card" 2>/dev/null && umount "$work/card"
+    [[ -n $loop ]] && losetup -d "$loop"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+"$BUILD/make_import_card" "$work/songs" "$MINUTES" >/dev/null
+bytes=$(du -cb "$work"/songs/{EIGHT,C100,FOUR} | tail -n1 | cut -f1)
+truncate -s $((bytes + bytes / 4 + (64 << 20))) "$work/card.img"
+loop=$(losetup -f --show "$work/card.img" 2>/dev/null) || skip "no free loop device"
+mkfs.exfat "$loop" >/dev/null 2>&1 || skip "mkfs.exfat failed on $loop"
+mkdir -p "$work/card" "$work/out"
+mount.exfat-fuse "$loop" "$work/card" >/dev/null 2>&1 || skip "mount.exfat-fuse failed"
+cp -r "$work"/songs/{EIGHT,C100,FOUR} "$work/card/"
+rm -rf "$work/songs"
+
+# Nothing of the card in memory: the file system unmounted, the caches dropped, mounted again.
+evict() {
+    sync
+    umount "$work/card"
+    echo 3 >/proc/sys/vm/drop_caches
+    mount.exfat-fuse "$loop" "$work/card" >/dev/null 2>&1
+}
+now() { date +%s%N; }
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+printf '%-36s %11s  %11s  %5s  %10s\n' case import "cat sources" ratio peak
+for song in EIGHT C100 FOUR; do
+    imports=() cats=() peaks=()
+    for ((i = 1; i <= RUNS; i++)); do
+        rm -rf "$work/out" && mkdir -p "$work/out"
+        evict
+        t0=$(now)
+        /usr/bin/time -f %M -o "$work/rss" "$CLI" import --drive "$work/card" --song "$song" \
+            --to "$work/out" --yes >/dev/null 2>"$work/err" ||
+            { echo "failed: import $song" >&2; cat "$work/err" >&2; exit 1; }
+        t1=$(now)
+        imports+=($((t1 - t0)))
+        peaks+=("$(tail -n1 "$work/rss")")
+        evict
+        t0=$(now)
+        cat "$work/card/$song"/*.wav >/dev/null
+        t1=$(now)
+        cats+=($((t1 - t0)))
+    done
+    t=$(printf '%s\n' "${imports[@]}" | median)
+    c=$(printf '%s\n' "${cats[@]}" | median)
+    peak=$(printf '%s\n' "${peaks[@]}" | sort -n | tail -n1)
+    case $song in
+    EIGHT) name="8 tracks x $MINUTES min" ;;
+    C100) name="100 events, 8 sources" ;;
+    FOUR) name="9998 events, 4 sources" ;;
+    esac
+    awk -v n="$name" -v t="$t" -v c="$c" -v p="$peak" -v r="$RUNS" 'BEGIN {
+        printf "%-36s %8.1f ms  %8.1f ms  %5.2f  %6d KiB  (medians of %d)\n",
+            n, t / 1e6, c / 1e6, t / c, p, r }'
+done
