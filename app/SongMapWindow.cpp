@@ -90,6 +90,9 @@ QString Marks(const MapEvent& e) {
     return marks;
 }
 
+// Waveforms kept at most (about 30 KB each in a window of usual width).
+constexpr std::size_t kCachedWaves = 64;
+
 constexpr int kViewHeight =
     SongMapView::kTop + 8 * (SongMapView::kLaneHeight + SongMapView::kLaneGap) + 10;
 
@@ -175,6 +178,11 @@ void SongMapView::JobDone(const WaveJob& job, std::shared_ptr<WavePeaks> peaks,
     if (generation != generation_)
         return;
     busy_ = false;
+    // Views zoomed and scrolled to add up: past a few dozen, only the whole-song ones stay.
+    if (cache_.size() >= kCachedWaves)
+        std::erase_if(cache_, [](const auto& entry) {
+            return std::get<3>(entry.first) != SongMapView::kOverviewBuckets;
+        });
     cache_[{layoutsId_, job.from, job.to, job.buckets}] = peaks;
     (job.overview ? overview_ : detail_) = std::move(peaks);
     update();
