@@ -10,11 +10,11 @@ ROOT=$PWD
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {
-    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev qt6-svg-dev libgl1-mesa-dev clang-format
+    local pkgs=(g++ cmake make libgtest-dev qt6-base-dev qt6-svg-dev qt6-multimedia-dev libgl1-mesa-dev clang-format
         xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db
         time libxcb1-dev openbox g++-mingw-w64-x86-64-posix googletest wine wine64 clang-14
         libclang-rt-14-dev exfat-fuse exfatprogs fusefat dosfstools mtools inotify-tools fuse
-        libsoxr-dev)
+        libsoxr-dev pulseaudio pulseaudio-utils)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,14 +1,19 @@
 #include "app/SongMapWindow.h"
 
 #include "app/Main.h"
+#include "app/Playback.h"
 #include "transfer/SongMapFormat.h"
 
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -18,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace th {
 
@@ -56,6 +62,24 @@ void PaintBox(QPainter& p, const QRectF& box, const MapEvent& e, qreal opacity) 
     p.setOpacity(1);
 }
 
+// Identifies a song's tracks as they sound: their files and what plays where.
+std::size_t LayoutsId(const std::vector<TrackLayout>& layouts) {
+    std::size_t h = 0;
+    auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    for (const TrackLayout& l : layouts) {
+        mix(l.end);
+        for (const std::string& s : l.sources)
+            mix(std::hash<std::string>()(s));
+        for (const HeardStretch& s : l.heard) {
+            mix(s.begin);
+            mix(s.end);
+            mix(s.source);
+            mix(static_cast<std::size_t>(s.at));
+        }
+    }
+    return h;
+}
+
 // What the tip says of an event beyond its times.
 QString Marks(const MapEvent& e) {
     QString marks;
@@ -65,6 +89,9 @@ QString Marks(const MapEvent& e) {
         marks += QStringLiteral("\na time is not well formed (see the warnings)");
     return marks;
 }
+
+// Waveforms kept at most (about 30 KB each in a window of usual width).
+constexpr std::size_t kCachedWaves = 64;
 
 constexpr int kViewHeight =
     SongMapView::kTop + 8 * (SongMapView::kLaneHeight + SongMapView::kLaneGap) + 10;
@@ -80,10 +107,188 @@ SongMapView::SongMapView(QWidget* parent) : QWidget(parent) {
     setFont(f);
 }
 
-void SongMapView::SetMap(const SongMap& map) {
+SongMapView::~SongMapView() {
+    StopWorker();
+}
+
+void SongMapView::SetMap(const SongMap& map, const std::string& songFolder) {
+    StopWorker();
     map_ = map;
     extent_ = std::max<SampleCount>(MapExtent(map_), 1);
+    folder_ = songFolder;
+    layouts_ = songFolder.empty() ? std::vector<TrackLayout>{} : SongLayouts(map_, songFolder);
+    layoutsId_ = LayoutsId(layouts_);
+    overview_.reset();
+    detail_.reset();
+    cursor_ = 0;
+    playhead_ = -1;
+    solo_ = {};
+    if (!layouts_.empty())
+        StartJob({0, extent_, kOverviewBuckets, true});
     update();
+}
+
+void SongMapView::StopWorker() {
+    stop_ = true;
+    if (worker_.joinable())
+        worker_.join();
+    busy_ = false;
+    pending_.reset();
+    ++generation_;
+}
+
+void SongMapView::StartJob(const WaveJob& job) {
+    if (busy_) {
+        pending_ = std::make_unique<WaveJob>(job); // only the latest wish counts
+        return;
+    }
+    const auto found = cache_.find({layoutsId_, job.from, job.to, job.buckets});
+    if (found != cache_.end()) {
+        JobDone(job, found->second, generation_);
+        return;
+    }
+    if (worker_.joinable())
+        worker_.join(); // finished: its result is being handled
+    busy_ = true;
+    stop_ = false;
+    worker_ = std::thread([this, job, layouts = layouts_, generation = generation_] {
+        auto peaks = std::make_shared<WavePeaks>();
+        peaks->from = job.from;
+        peaks->to = job.to;
+        peaks->buckets = job.buckets;
+        for (const TrackLayout& l : layouts) {
+            if (l.end == 0 || l.track < 1 || l.track > 8)
+                continue;
+            TrackAudio audio(l);
+            peaks->tracks[static_cast<std::size_t>(l.track - 1)] =
+                TrackPeaks(audio, job.from, job.to, job.buckets, &stop_);
+            peaks->missing.insert(audio.Missing().begin(), audio.Missing().end());
+        }
+        if (stop_)
+            return; // the view is going or shows another song
+        // Dropped by Qt if the view is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this, job, peaks, generation] { JobDone(job, peaks, generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void SongMapView::JobDone(const WaveJob& job, std::shared_ptr<WavePeaks> peaks,
+                          std::uint64_t generation) {
+    if (generation != generation_)
+        return;
+    busy_ = false;
+    // Views zoomed and scrolled to add up: past a few dozen, only the whole-song ones stay.
+    if (cache_.size() >= kCachedWaves)
+        std::erase_if(cache_, [](const auto& entry) {
+            return std::get<3>(entry.first) != SongMapView::kOverviewBuckets;
+        });
+    cache_[{layoutsId_, job.from, job.to, job.buckets}] = peaks;
+    (job.overview ? overview_ : detail_) = std::move(peaks);
+    update();
+    if (pending_) {
+        const WaveJob next = *pending_;
+        pending_.reset();
+        StartJob(next);
+    }
+    if (WavesSettled())
+        emit WavesReady();
+}
+
+void SongMapView::WantDetail(SampleCount from, SampleCount to, int pixels) {
+    if (layouts_.empty() || pixels <= 0 || to <= from)
+        return;
+    // The whole-song waveform is enough while one of its buckets is no wider than a pixel.
+    const double perPixel = static_cast<double>(to - from) / pixels;
+    if (static_cast<double>(extent_) / kOverviewBuckets <= perPixel)
+        return;
+    if (detail_ && detail_->from == from && detail_->to == to &&
+        detail_->buckets == static_cast<std::size_t>(pixels))
+        return;
+    StartJob({from, to, static_cast<std::size_t>(pixels), false});
+}
+
+SampleCount SongMapView::SampleAt(int x) const {
+    const double sample = (x - kLeft) / Scale();
+    return static_cast<SampleCount>(std::clamp(sample, 0.0, static_cast<double>(extent_)));
+}
+
+void SongMapView::SetCursor(SampleCount sample) {
+    cursor_ = std::min(sample, extent_);
+    update();
+    emit CursorChanged();
+}
+
+void SongMapView::SetPlayhead(long long sample) {
+    playhead_ = sample;
+    update();
+}
+
+void SongMapView::ToggleSolo(int track) {
+    solo_[static_cast<std::size_t>(track - 1)] = !solo_[static_cast<std::size_t>(track - 1)];
+    update();
+    emit SoloChanged();
+}
+
+void SongMapView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    const QPoint at = event->position().toPoint();
+    for (int t = 1; t <= 8; ++t) {
+        const QRect lane = LaneRect(t);
+        if (at.y() >= lane.top() && at.y() <= lane.bottom() && at.x() < kLeft) {
+            ToggleSolo(t);
+            return;
+        }
+    }
+    if (at.x() >= kLeft && at.y() >= kTop - 20)
+        SetCursor(SampleAt(at.x()));
+}
+
+void SongMapView::PaintWave(QPainter& p, const QRectF& box, int track, SampleCount from,
+                            SampleCount to, const QRect& dirty) {
+    const auto t = static_cast<std::size_t>(track - 1);
+    const int left = std::max(static_cast<int>(std::floor(box.left())), dirty.left());
+    const int right = std::min(static_cast<int>(std::ceil(box.right())), dirty.right() + 1);
+    const double mid = box.center().y(), half = box.height() / 2 - 2;
+    // The buckets of `w` over samples [a, b): the lowest and highest of them.
+    auto extremes = [](const WavePeaks& w, const std::vector<Peak>& peaks, SampleCount a,
+                       SampleCount b, Peak& out) {
+        const double len = static_cast<double>(w.to - w.from);
+        const auto n = static_cast<double>(peaks.size());
+        auto index = [&](SampleCount s) {
+            return static_cast<std::size_t>(std::clamp((s - double(w.from)) * n / len, 0.0, n));
+        };
+        const std::size_t i0 = index(a);
+        const std::size_t i1 = std::max(index(b), std::min(i0 + 1, peaks.size()));
+        if (i0 >= i1)
+            return false;
+        out = peaks[i0];
+        for (std::size_t i = i0 + 1; i < i1; ++i) {
+            out.min = std::min(out.min, peaks[i].min);
+            out.max = std::max(out.max, peaks[i].max);
+        }
+        return true;
+    };
+    QPen pen(QColor(0x1a, 0x1a, 0x1a, 190));
+    pen.setWidth(1);
+    p.setPen(pen);
+    for (int x = left; x < right; ++x) {
+        const SampleCount a = std::max(from, SampleAt(x));
+        const SampleCount b = std::min(to, std::max(SampleAt(x + 1), a + 1));
+        if (a >= b)
+            continue;
+        Peak peak;
+        const bool fine = detail_ && detail_->from <= a && b <= detail_->to &&
+                          !detail_->tracks[t].empty() &&
+                          extremes(*detail_, detail_->tracks[t], a, b, peak);
+        if (!fine && !(overview_ && !overview_->tracks[t].empty() &&
+                       extremes(*overview_, overview_->tracks[t], a, b, peak)))
+            continue;
+        const double top = mid - peak.max * half / 32768.0;
+        const double bottom = std::max(mid - peak.min * half / 32768.0, top + 1);
+        p.drawLine(QPointF(x + 0.5, top), QPointF(x + 0.5, bottom));
+    }
 }
 
 double SongMapView::Scale() const {
@@ -131,8 +336,13 @@ void SongMapView::paintEvent(QPaintEvent* event) {
         bold.setBold(true);
         p.setFont(bold);
         p.setPen(Qt::black);
-        p.drawText(QRect(8, lane.top(), kLeft - 8, lane.height()), Qt::AlignVCenter,
-                   QStringLiteral("TR%1").arg(t.track));
+        const bool soloed = solo_[static_cast<std::size_t>(t.track - 1)];
+        const bool anySolo = std::find(solo_.begin(), solo_.end(), true) != solo_.end();
+        const QRect label(4, lane.top() + lane.height() / 2 - 9, kLeft - 10, 18);
+        if (soloed)
+            p.fillRect(label, QColor(0xf5, 0xc5, 0x18));
+        p.setPen(anySolo && !soloed ? QColor(0xa0, 0xa0, 0xa0) : QColor(Qt::black));
+        p.drawText(label, Qt::AlignCenter, QStringLiteral("TR%1").arg(t.track));
         p.setFont(font());
         // Below the boxes, faded, what of each event is not heard.
         for (std::size_t k = 0; k < t.events.size(); ++k)
@@ -147,7 +357,16 @@ void SongMapView::paintEvent(QPaintEvent* event) {
             if (!box.intersects(QRectF(event->rect())))
                 continue;
             PaintBox(p, box, e, 1);
-            p.setPen(QPen(QColor(0x33, 0x33, 0x33), 0.5));
+            // A file that is there but can't be read as a WAV file (a missing one is marked
+            // by PaintBox): no waveform, a dashed red edge.
+            const bool unreadable =
+                !e.silence && !e.missing && !folder_.empty() &&
+                ((overview_ && overview_->missing.count(folder_ + "\\" + e.sourceFile)) ||
+                 (detail_ && detail_->missing.count(folder_ + "\\" + e.sourceFile)));
+            if (!e.silence && !e.missing && !unreadable)
+                PaintWave(p, box, t.track, s.start, s.end, event->rect());
+            p.setPen(unreadable ? QPen(QColor(0xc0, 0, 0), 1.5, Qt::DashLine)
+                                : QPen(QColor(0x33, 0x33, 0x33), 0.5));
             p.drawRect(box);
             if (!e.silence && box.width() > 30) {
                 p.setPen(e.missing ? kMissingHatch : QColor(Qt::white));
@@ -171,6 +390,15 @@ void SongMapView::paintEvent(QPaintEvent* event) {
             p.setPen(QPen(QColor(0xc0, 0, 0), 1.5));
             p.drawLine(QPointF(XOf(t.end), lane.top()), QPointF(XOf(t.end), lane.bottom()));
         }
+    }
+    // The cursor, where playing starts, and the playhead while playing.
+    const double lanesBottom = LaneRect(8).bottom();
+    p.setPen(QPen(QColor(0x20, 0x60, 0xd0), 1.5));
+    p.drawLine(QPointF(XOf(cursor_), kTop - 8), QPointF(XOf(cursor_), lanesBottom));
+    if (playhead_ >= 0) {
+        p.setPen(QPen(QColor(0x10, 0xa0, 0x30), 2));
+        const double x = XOf(static_cast<double>(playhead_));
+        p.drawLine(QPointF(x, kTop - 8), QPointF(x, lanesBottom));
     }
 }
 
@@ -242,6 +470,17 @@ SongMapWindow::SongMapWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->setContentsMargins(6, 6, 6, 6);
     Header = new QLabel(this);
     Header->setObjectName("SongMapHeader");
+    PlayButton = new QPushButton(QStringLiteral("Play"), this);
+    PlayButton->setObjectName("SongMapPlay");
+    PlayButton->setFocusPolicy(Qt::NoFocus); // Space belongs to the window
+    playback_ = new Playback(this);
+    if (Playback::HasOutput()) {
+        PlayButton->setToolTip(QStringLiteral("Play from the cursor (Space); Escape stops"));
+    } else {
+        PlayButton->setEnabled(false);
+        PlayButton->setToolTip(QStringLiteral("No audio output: nothing can be played"));
+    }
+    connect(PlayButton, &QPushButton::clicked, this, &SongMapWindow::TogglePlay);
     Scroll = new QScrollArea(this);
     Scroll->setObjectName("SongMapScroll");
     Scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -251,25 +490,106 @@ SongMapWindow::SongMapWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     Scroll->setWidget(View);
     Scroll->setMinimumHeight(kViewHeight + Scroll->horizontalScrollBar()->sizeHint().height() + 4);
     Scroll->viewport()->installEventFilter(this);
-    layout->addWidget(Header);
+    auto* top = new QHBoxLayout;
+    top->addWidget(PlayButton);
+    top->addWidget(Header, 1);
+    layout->addLayout(top);
     layout->addWidget(Scroll);
     resize(900, kViewHeight + 60);
     connect(View, &SongMapView::ZoomRequested, this, [this](double notches, int x) {
         SetZoom(zoom_ * std::pow(1.25, notches), x - Scroll->horizontalScrollBar()->value());
     });
+
+    // Finer waveforms follow the zoom and the scrolling, once they settle.
+    detailTimer_.setSingleShot(true);
+    detailTimer_.setInterval(60);
+    connect(&detailTimer_, &QTimer::timeout, this, &SongMapWindow::WantVisibleDetail);
+    connect(Scroll->horizontalScrollBar(), &QScrollBar::valueChanged, &detailTimer_,
+            qOverload<>(&QTimer::start));
+
+    // A new cursor or solo while playing plays again from the cursor.
+    auto replay = [this] {
+        if (IsPlaying()) {
+            StopPlaying();
+            TogglePlay();
+        }
+    };
+    connect(View, &SongMapView::CursorChanged, this, replay);
+    connect(View, &SongMapView::SoloChanged, this, replay);
+    connect(playback_, &Playback::Moved, this, [this](SampleCount sample) {
+        View->SetPlayhead(sample);
+        const int x = static_cast<int>(View->XOf(sample));
+        Scroll->ensureVisible(x, SongMapView::kTop, 40, 0);
+    });
+    connect(playback_, &Playback::Stopped, this, [this] {
+        View->SetPlayhead(-1);
+        PlayButton->setText(QStringLiteral("Play"));
+    });
 }
 
-void SongMapWindow::ShowMap(const SongMap& map) {
-    View->SetMap(map);
+SongMapWindow::~SongMapWindow() {
+    // The output stops before the view whose layouts it plays goes.
+    delete playback_;
+}
+
+bool SongMapWindow::IsPlaying() const {
+    return playback_->Playing();
+}
+
+void SongMapWindow::TogglePlay() {
+    if (IsPlaying()) {
+        StopPlaying();
+        return;
+    }
+    if (!PlayButton->isEnabled())
+        return;
+    if (playback_->Start(View->Layouts(), View->Solo(), View->Cursor(), View->Map().sampleRate)) {
+        PlayButton->setText(QStringLiteral("Stop"));
+        View->SetPlayhead(View->Cursor());
+    }
+}
+
+void SongMapWindow::StopPlaying() {
+    playback_->Stop();
+}
+
+void SongMapWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        TogglePlay();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && IsPlaying()) {
+        StopPlaying();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void SongMapWindow::hideEvent(QHideEvent* event) {
+    StopPlaying();
+    QWidget::hideEvent(event);
+}
+
+void SongMapWindow::WantVisibleDetail() {
+    const int from = Scroll->horizontalScrollBar()->value();
+    const int width = Scroll->viewport()->width();
+    View->WantDetail(View->SampleAt(from), View->SampleAt(from + width), width);
+}
+
+void SongMapWindow::ShowMap(const SongMap& map, const std::string& songFolder) {
+    StopPlaying();
+    View->SetMap(map, songFolder);
     Header->setText(Q(map.song + "    " +
                       (map.sampleRate > 0 ? std::to_string(map.sampleRate) + " Hz    " : "") +
                       "length " + FormatTime(map.Length(), map.sampleRate) +
-                      "    (wheel: zoom; point at a box for its entry)"));
+                      "    (wheel: zoom; point at a box for its entry; click: cursor; "
+                      "Space: play; click TRn: solo)"));
     zoom_ = 1;
     Layout();
 }
 
 void SongMapWindow::ShowProblem(const std::string& song, const std::string& text) {
+    StopPlaying();
     SongMap empty;
     empty.song = song;
     View->SetMap(empty);
@@ -290,6 +610,7 @@ void SongMapWindow::SetZoom(double zoom, int anchor) {
     zoom_ = std::clamp(zoom, 1.0, most);
     Layout();
     bar->setValue(static_cast<int>(std::lround(View->XOf(sample))) - anchor);
+    detailTimer_.start();
 }
 
 void SongMapWindow::Layout() {
@@ -316,7 +637,7 @@ SongMapWindow* OpenSongMap(TMAIN_FORM& form) {
     auto* window = form.findChild<SongMapWindow*>(QString(), Qt::FindDirectChildrenOnly);
     if (!window)
         window = new SongMapWindow(&form);
-    window->ShowMap(map);
+    window->ShowMap(map, form.Sel.DriveRoot + "\\" + form.Sel.SongName());
     window->show();
     window->raise();
     window->activateWindow();
@@ -328,7 +649,8 @@ void FollowSongMap(TMAIN_FORM& form) {
     if (!window || !window->isVisible())
         return;
     try {
-        window->ShowMap(ReadSongMap(form.Sel.AdlPath, form.Sel.SongName(), form.Sel.SampleRate));
+        window->ShowMap(ReadSongMap(form.Sel.AdlPath, form.Sel.SongName(), form.Sel.SampleRate),
+                        form.Sel.DriveRoot + "\\" + form.Sel.SongName());
     } catch (const std::exception& e) {
         window->ShowProblem(form.Sel.SongName(), e.what());
     }

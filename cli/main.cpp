@@ -25,7 +25,7 @@ const char* kUsage =
     "         [--quiet | --verbose]             render tracks to FOLDER/tr0N.wav\n"
     "  import --drive DRIVE --all --to FOLDER [--tracks LIST] [--yes]\n"
     "         [--quiet | --verbose]             every song to FOLDER/SONG/tr0N.wav\n"
-    "  show --drive DRIVE --song NAME [--json] [--svg FILE]\n"
+    "  show --drive DRIVE --song NAME [--json [--peaks N]] [--svg FILE]\n"
     "                                           what plays where on each track\n"
     "  export --from FOLDER --drive DRIVE --song NAME [--tracks LIST] [--yes]\n"
     "         [--file N=PATH]... [--convert]\n"

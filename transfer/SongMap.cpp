@@ -78,8 +78,10 @@ SongMap BuildSongMap(const SongEventTable& table, const std::string& song,
         m.destOut = TimecodeBytes(e.DestOut) / 2;
         map.tracks[static_cast<std::size_t>(e.DestChannel - 1)].events.push_back(std::move(m));
     }
-    for (TrackMap& t : map.tracks)
-        MapTrack(t, PlanTrack(table, t.track));
+    for (TrackMap& t : map.tracks) {
+        t.plan = PlanTrack(table, t.track);
+        MapTrack(t, t.plan);
+    }
     return map;
 }
 

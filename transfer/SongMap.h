@@ -6,6 +6,7 @@
 // the map and the rendered files in agreement.
 #include "song/SongEvent.h"
 #include "song/Types.h"
+#include "transfer/TrackPlan.h"
 
 #include <array>
 #include <cstdint>
@@ -48,6 +49,7 @@ struct TrackMap {
     std::vector<MapEvent> events;  // the track's events in list order
     std::vector<MapStretch> plays; // what the file holds, in time order; gaps between are
                                    // zero samples, as is a silence event's stretch
+    TrackPlan plan;                // what the import carries out for this track
 };
 
 struct SongMap {

@@ -94,6 +94,28 @@ std::string Num(double v) {
 constexpr double kLaneHeight = 44;
 constexpr double kPlayHeight = 28;
 
+// A waveform as one path of vertical strokes, one per peak, across [x, x + width), centred
+// on `mid`, full scale reaching `half` pixels up and down.
+std::string WavePath(const std::vector<Peak>& peaks, double x, double width, double mid,
+                     double half) {
+    if (peaks.empty())
+        return {};
+    std::ostringstream d;
+    const double step = width / static_cast<double>(peaks.size());
+    for (std::size_t i = 0; i < peaks.size(); ++i) {
+        const double px = x + (static_cast<double>(i) + 0.5) * step;
+        const double top = mid - peaks[i].max * half / 32768.0;
+        // At least half a pixel, so that quiet parts still show a line.
+        const double bottom = std::max(mid - peaks[i].min * half / 32768.0, top + 0.5);
+        d << "M" << Num(px) << " " << Num(top) << "V" << Num(bottom);
+    }
+    std::ostringstream out;
+    out << "<path class=\"wave\" d=\"" << d.str()
+        << "\" stroke=\"#1a1a1a\" stroke-opacity=\"0.75\" stroke-width=\""
+        << Num(std::min(1.0, step)) << "\" fill=\"none\"/>";
+    return out.str();
+}
+
 } // namespace
 
 std::string AsUtf8(const std::string& text) {
@@ -180,6 +202,12 @@ std::string SongMapTable(const SongMap& map) {
 }
 
 std::string SongMapJson(const SongMap& map) {
+    return SongMapJson(map, {});
+}
+
+std::string SongMapJson(const SongMap& map, const std::array<std::vector<Peak>, 8>& peaks) {
+    const bool withPeaks = std::any_of(peaks.begin(), peaks.end(),
+                                       [](const std::vector<Peak>& p) { return !p.empty(); });
     const std::int32_t rate = map.sampleRate;
     std::ostringstream out;
     auto optional = [](bool present, const std::string& value) {
@@ -214,7 +242,15 @@ std::string SongMapJson(const SongMap& map) {
                 << ", \"file\": " << optional(!e.silence, JsonText(e.sourceFile))
                 << ", \"source_at\": " << optional(!e.silence, std::to_string(s.sourceAt)) << "}";
         }
-        out << (t.plays.empty() ? "" : "\n     ") << "]}";
+        out << (t.plays.empty() ? "" : "\n     ") << "]";
+        if (withPeaks) {
+            out << ",\n     \"peaks\": [";
+            const std::vector<Peak>& p = peaks[static_cast<std::size_t>(t.track - 1)];
+            for (std::size_t k = 0; k < p.size(); ++k)
+                out << (k ? ", [" : "[") << p[k].min << ", " << p[k].max << "]";
+            out << "]";
+        }
+        out << "}";
     }
     out << "\n  ]";
     // Only a list with something to warn about has the key, so the output of a sound list
@@ -270,6 +306,10 @@ std::uint32_t SourceColour(const std::string& file) {
 }
 
 std::string SongMapSvg(const SongMap& map) {
+    return SongMapSvg(map, {});
+}
+
+std::string SongMapSvg(const SongMap& map, const PeaksOf& peaks) {
     const std::int32_t rate = map.sampleRate > 0 ? map.sampleRate : 44100;
     const double left = 48, right = 16, top = 34, laneHeight = kLaneHeight, laneGap = 6;
     const double width = 960;
@@ -353,6 +393,10 @@ std::string SongMapSvg(const SongMap& map) {
                     : e.missing ? "url(#missing)"
                                 : Colour(SourceColour(e.sourceFile)))
                 << "\" stroke=\"#333333\" stroke-width=\"0.5\"/>";
+            if (peaks && !e.silence && bw >= 1)
+                out << WavePath(
+                    peaks(t.track, s.start, s.end, static_cast<std::size_t>(std::lround(bw))), bx,
+                    bw, y + 3 + kPlayHeight / 2, kPlayHeight / 2 - 2);
             // The label only where it fits (about 6.5 pixels a character).
             const std::string label = EventName(e);
             if (!e.silence && bw >= 6.5 * static_cast<double>(label.size()) + 6)

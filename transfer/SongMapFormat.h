@@ -1,10 +1,14 @@
 #pragma once
 // The song map as text: a readable table, JSON for scripts, and an SVG picture. The window
 // draws the same picture with its own toolkit and shares the choices made here.
+#include "transfer/Peaks.h"
 #include "transfer/SongMap.h"
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace th {
 
@@ -14,10 +18,17 @@ std::string SongMapTable(const SongMap& map);
 // {"song", "sample_rate", "length", "tracks": [eight track objects]}; see the README for
 // every key. Texts that are not UTF-8 are read as Latin-1, so the output always is.
 std::string SongMapJson(const SongMap& map);
+// The same with "peaks": [[min, max], ...] in each track object (peaks[track - 1]).
+std::string SongMapJson(const SongMap& map, const std::array<std::vector<Peak>, 8>& peaks);
 
 // Eight lanes under a time ruler; each playing stretch a box labelled with its source file,
 // silence hatched, the parts of events that are not heard faded. Plain SVG 1.1.
 std::string SongMapSvg(const SongMap& map);
+// Peaks of samples [from, to) of a track (1..8) in `buckets` buckets.
+using PeaksOf = std::function<std::vector<Peak>(int track, SampleCount from, SampleCount to,
+                                                std::size_t buckets)>;
+// The same with each heard audio stretch's waveform drawn in its box, one bucket a pixel.
+std::string SongMapSvg(const SongMap& map, const PeaksOf& peaks);
 
 // The last sample any event of the song reaches, or the longest track's end if later: the
 // width a picture must show.

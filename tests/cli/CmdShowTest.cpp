@@ -69,6 +69,41 @@ TEST_F(CliShow, JsonAndSvg) {
     EXPECT_EQ(Show("SONG01", "--svg -").out, picture);
 }
 
+// A constant level per source: each bucket's pair names what plays in it.
+std::string Level(std::int16_t v, std::size_t samples) {
+    std::string audio;
+    for (std::size_t i = 0; i < samples; ++i)
+        audio += U16(static_cast<std::uint16_t>(v));
+    return audio;
+}
+
+TEST_F(CliShow, PeaksAndWaveformsOfWhatIsHeard) {
+    WriteFile(card / "SONG01" / "ZT60001.WAV", MakeWav(Level(100, 44100)));
+    WriteFile(card / "SONG01" / "ZT60002.WAV", MakeWav(Level(-200, 44100)));
+    CliResult r = Show("SONG01", "--json --peaks 4");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Quarters of track 1: A, then B (0.25 to 0.5 s), then A again.
+    EXPECT_NE(r.out.find("\"peaks\": [[100, 100], [-200, -200], [100, 100], [100, 100]]}"),
+              std::string::npos)
+        << r.out;
+    // Tracks without a file have as many pairs, all zero.
+    std::size_t silent = 0;
+    for (std::size_t at = 0;
+         (at = r.out.find("\"peaks\": [[0, 0], [0, 0], [0, 0], [0, 0]]}", at)) != std::string::npos;
+         ++at)
+        ++silent;
+    EXPECT_EQ(silent, 7u);
+    EXPECT_EQ(Show("SONG01", "--json").out.find("peaks"), std::string::npos);
+
+    // One waveform in each of track 1's three heard stretches; a flat level is one stroke high.
+    r = Show("SONG01", "--svg -");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::size_t waves = 0;
+    for (std::size_t at = 0; (at = r.out.find("class=\"wave\"", at)) != std::string::npos; ++at)
+        ++waves;
+    EXPECT_EQ(waves, 3u) << r.out;
+}
+
 TEST_F(CliShow, ListsTheImportRefusesAreRefused) {
     CliResult r = Show("NOLIST", "");
     EXPECT_EQ(r.status, 1);
@@ -81,7 +116,9 @@ TEST_F(CliShow, ListsTheImportRefusesAreRefused) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("'X' is not a valid integer value"), std::string::npos) << r.err;
 
-    for (const char* usage : {"NOSUCH", "SONG01 --json --svg -", "SONG01 extra"})
+    for (const char* usage :
+         {"NOSUCH", "SONG01 --json --svg -", "SONG01 extra", "SONG01 --peaks 4",
+          "SONG01 --json --peaks 0", "SONG01 --json --peaks x", "SONG01 --json --peaks 1000001"})
         EXPECT_EQ(Show(usage, "").status, 2) << usage;
 }
 

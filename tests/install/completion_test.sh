@@ -45,7 +45,7 @@ expect "import options" "--drive,--song,--all,--to,--tracks,--yes,--quiet,--verb
 expect "export options" "--file,--from" trackhaul-cli export --drive card --f
 expect "tc options" "--samples,--rate,--fps,--drop" trackhaul-cli tc --
 expect "songs options" "--drive" trackhaul-cli songs ""
-expect "show options" "--drive,--song,--json,--svg" trackhaul-cli show --
+expect "show options" "--drive,--song,--json,--peaks,--svg" trackhaul-cli show --
 expect "drives has none" "" trackhaul-cli drives --
 expect "rates" "22050,44100,48000" trackhaul-cli tc --samples 1 --rate ""
 expect "frame rates" "24,25,29,30" trackhaul-cli tc --fps ""
