@@ -1,5 +1,6 @@
 // Waveform peaks and the playback mix against what the renderer actually writes: random
 // lists are imported, and the peaks and the mix must equal those computed from the files.
+#include "support/EventTables.h"
 #include "support/ImportRig.h"
 
 #include "song/Tc2w.h"
@@ -17,31 +18,6 @@ using namespace testsupport;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Tc(std::uint32_t samples) {
-    return th::TTC2W().SamplesToTc(samples, 44100, 30, false);
-}
-
-struct Ev {
-    int track;
-    std::uint32_t start, end, src; // samples
-    std::string file;              // empty: a silence event
-};
-
-void Fill(th::SongEventTable& table, const std::vector<Ev>& events) {
-    table.EventCount = static_cast<int>(events.size());
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        th::SongEvent& e = table.Row(static_cast<int>(i + 1));
-        e = th::SongEvent{};
-        e.EntryNo = static_cast<int>(i + 1);
-        e.DestChannel = events[i].track;
-        e.DestIn = Tc(events[i].start);
-        e.DestOut = Tc(events[i].end);
-        e.EditKind = events[i].file.empty() ? "(Silence)" : "(Cut)";
-        e.SourceFile = events[i].file;
-        e.SourceIn = events[i].file.empty() ? "" : Tc(events[i].src);
-    }
-}
 
 std::vector<std::int16_t> Samples(const std::string& audio) {
     std::vector<std::int16_t> s(audio.size() / 2);

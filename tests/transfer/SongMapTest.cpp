@@ -1,5 +1,6 @@
 // The song map against hand-worked lists and, on random lists, against what the renderer
 // actually writes; reading a list fails as the import does.
+#include "support/EventTables.h"
 #include "support/ImportRig.h"
 
 #include "platform/Platform.h"
@@ -16,32 +17,6 @@ using namespace testsupport;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Timecode of a sample position (44100 Hz, 30 fps non-drop, which reads back exactly).
-std::string Tc(std::uint32_t samples) {
-    return th::TTC2W().SamplesToTc(samples, 44100, 30, false);
-}
-
-struct Ev {
-    int track;
-    std::uint32_t start, end, src; // samples
-    std::string file;              // empty: a silence event
-};
-
-void Fill(th::SongEventTable& table, const std::vector<Ev>& events) {
-    table.EventCount = static_cast<int>(events.size());
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        th::SongEvent& e = table.Row(static_cast<int>(i + 1));
-        e = th::SongEvent{};
-        e.EntryNo = static_cast<int>(i + 1);
-        e.DestChannel = events[i].track;
-        e.DestIn = Tc(events[i].start);
-        e.DestOut = Tc(events[i].end);
-        e.EditKind = events[i].file.empty() ? "(Silence)" : "(Cut)";
-        e.SourceFile = events[i].file;
-        e.SourceIn = events[i].file.empty() ? "" : Tc(events[i].src);
-    }
-}
 
 // A stretch as "start-end:row@source" (row 0 never appears).
 std::vector<std::string> Plays(const th::TrackMap& t) {
