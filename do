@@ -190,7 +190,7 @@ build_winqt() {
         { tail -n 40 "$work/configure.log" >&2; return 1; }
     echo "Stage Qt configure: $((SECONDS - t)) s"
     t=$SECONDS
-    nice -n 19 cmake --build "$work/build" -j"$JOBS" >"$work/build.log" 2>&1 ||
+    nice -n 10 cmake --build "$work/build" -j"$JOBS" >"$work/build.log" 2>&1 ||
         { tail -n 40 "$work/build.log" >&2; return 1; }
     cmake --install "$work/build" >/dev/null
     echo "Stage Qt build and install: $((SECONDS - t)) s"

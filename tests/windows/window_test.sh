@@ -63,17 +63,19 @@ mkdir -p "$c/trackhaul"
 [[ -f $c/trackhaul/trackhaul.exe && -f $c/trackhaul/trackhaul-cli.exe ]] ||
     fail "the archive lacks trackhaul.exe or trackhaul-cli.exe"
 
-# The card: the demo songs and a copy of the 44.1 kHz one to export into. The Linux build works
-# on a copy of it.
-"$linux" demo-card "$work/card" >/dev/null
-cp -r "$work/card/DEMO44K" "$work/card/COPY44K"
-cp -r "$work/card" "$work/card-linux"
+# The card: the demo songs and a copy of the 44.1 kHz one to export into, in a folder whose name
+# is not ASCII. The Linux build works on a copy of it.
+card="$work/Karte ü" card_linux=$work/card-linux
+"$linux" demo-card "$card" >/dev/null
+cp -r "$card/DEMO44K" "$card/COPY44K"
+mv "$card/COPY44K/DEMO44K.ADL" "$card/COPY44K/COPY44K.ADL"
+cp -r "$card" "$card_linux"
 # The import's destination, a folder with a name outside ASCII at the root of C:.
 out="Außen Ω"
 mkdir -p "$c/$out" "$work/linux"
 
 # --- The window ------------------------------------------------------------------------------
-"$wine" "$c/trackhaul/trackhaul.exe" --drive "E:=Z:$work/card" >"$work/window.log" 2>&1 &
+"$wine" "$c/trackhaul/trackhaul.exe" --drive "E:=Z:$card" >"$work/window.log" 2>&1 &
 pids+=($!)
 window=
 for _ in $(seq 600); do
@@ -102,6 +104,7 @@ answer_boxes() { # answer_boxes N: presses Return in the next N message boxes
             if [[ $name == Trackhaul && $size != "$progress_size" ]]; then
                 answered=$((answered + 1))
                 shot "box-$answered"
+                echo "window: message box $answered ($size) answered with Return"
                 xdotool key Return
                 got=$((got + 1))
                 ((got == wanted)) && return 0
@@ -113,16 +116,19 @@ answer_boxes() { # answer_boxes N: presses Return in the next N message boxes
     fail "$got of $wanted message boxes came"
 }
 
-# The focus goes to the tree with a click into it (it fills the window's left side).
-xdotool windowactivate --sync "$window" 2>/dev/null || true
-xdotool mousemove --window "$window" 40 120 click 1
-sleep 0.5
-# The folder: the tree's root, the drive C: (typed ahead), its first subfolder, then the
-# destination typed ahead by its first letters; Right expands a node and enters it.
-keys Home
-type_text c
-keys Right Right
-type_text au
+# The folder, chosen in the tree with the keyboard after a click into the tree (which fills the
+# window's left side): the tree's root, the drive C: (typed ahead), into it, then the
+# destination typed ahead by its first letters. Right expands a node, or enters an expanded one.
+choose_folder() {
+    xdotool windowactivate --sync "$window" 2>/dev/null || true
+    xdotool mousemove --window "$window" 40 120 click 1
+    sleep 0.5
+    keys Home
+    type_text c
+    keys Right Right
+    type_text au
+}
+choose_folder
 shot 2-folder
 # Tab order: the tree, the tabs, then the page's Import button, drive combo and song combo.
 keys Tab Tab Tab Tab
@@ -130,14 +136,16 @@ type_text DEMO4
 keys shift+Tab shift+Tab space
 # "ZT-6 to PC" + the destination: OK; then "Complete!".
 answer_boxes 2
-for _ in $(seq 100); do [[ -f $c/$out/tr08.wav ]] && break; sleep 0.1; done
-"$linux" import --drive "$work/card-linux" --song DEMO44K --to "$work/linux" --yes >/dev/null
+for _ in $(seq 100); do [[ -f $c/$out/tr01.wav ]] && break; sleep 0.1; done
+sleep 1
+"$linux" import --drive "$card_linux" --song DEMO44K --to "$work/linux" --yes >/dev/null
 diff -r "$work/linux" "$c/$out" || fail "the window's import differs from the Linux build's"
 echo "window: the import into C:\\$out equals the Linux build's ($(ls "$c/$out" | wc -l) files)"
 
-# The export, from the same folder into the copy: the second tab (Ctrl+Tab from the page), its
-# Export button first in the tab order, then the drive and the song combo.
-keys ctrl+Tab
+# The export, from the same folder into the copy: the folder again, the tabs, Right to the
+# second tab, its Export button, drive combo and song combo.
+choose_folder
+keys Tab Right Tab
 shot 3-export-tab
 keys Tab Tab
 type_text COPY
@@ -145,8 +153,8 @@ keys shift+Tab shift+Tab space
 # "PC to ZT-6" + the song: OK; "Overwrite COPY44K? (Can't cancel.)": OK; then "Complete!".
 answer_boxes 3
 sleep 1
-"$linux" export --from "$work/linux" --drive "$work/card-linux" --song COPY44K --yes >/dev/null
-diff -r "$work/card-linux" "$work/card" || fail "the window's export differs from the Linux build's"
+"$linux" export --from "$work/linux" --drive "$card_linux" --song COPY44K --yes >/dev/null
+diff -r "$card_linux" "$card" || fail "the window's export differs from the Linux build's"
 echo "window: the export into E:\\COPY44K equals the Linux build's"
 
 # The window closes with Alt+F4 and the program ends.
