@@ -218,7 +218,8 @@ cmd_windows_app() {
     cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DTRACKHAUL_BUILD_TESTS=OFF -DTRACKHAUL_SVG_ICON=OFF >/dev/null
+        -DTRACKHAUL_BUILD_TESTS=OFF -DTRACKHAUL_SVG_ICON=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+        >/dev/null
     cmake --build "$dir" -j"$JOBS" --target trackhaul trackhaul-cli
     # Nothing but the system's own DLLs: no Qt, compiler or thread library beside the program.
     local exe
