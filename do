@@ -169,9 +169,12 @@ build_winqt() {
     mkdir -p "$work/lists/partial" "$work/archives/partial" "$work/src"
     # apt's own configuration stays as it is: the source list, the package lists and the
     # download cache are this build's.
-    echo "deb-src http://deb.debian.org/debian bookworm main" >"$work/sources.list"
-    echo "deb-src http://deb.debian.org/debian bookworm-updates main" >>"$work/sources.list"
-    echo "deb-src http://deb.debian.org/debian-security bookworm-security main" >>"$work/sources.list"
+    local keys=/usr/share/keyrings/debian-archive-keyring.gpg
+    {
+        echo "deb-src [signed-by=$keys] http://deb.debian.org/debian bookworm main"
+        echo "deb-src [signed-by=$keys] http://deb.debian.org/debian bookworm-updates main"
+        echo "deb-src [signed-by=$keys] http://deb.debian.org/debian-security bookworm-security main"
+    } >"$work/sources.list"
     local apt=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
         -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/archives"
         -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o APT::Sandbox::User=root)
