@@ -138,7 +138,7 @@ keys shift+Tab shift+Tab space
 answer_boxes 2
 for _ in $(seq 100); do [[ -f $c/$out/tr01.wav ]] && break; sleep 0.1; done
 sleep 1
-"$linux" import --drive "$card_linux" --song DEMO44K --to "$work/linux" --yes >/dev/null
+"$linux" import --drive "$card_linux" --song DEMO44K --to "$work/linux" --yes >/dev/null 2>&1
 diff -r "$work/linux" "$c/$out" || fail "the window's import differs from the Linux build's"
 echo "window: the import into C:\\$out equals the Linux build's ($(ls "$c/$out" | wc -l) files)"
 
@@ -153,7 +153,7 @@ keys shift+Tab shift+Tab space
 # "PC to ZT-6" + the song: OK; "Overwrite COPY44K? (Can't cancel.)": OK; then "Complete!".
 answer_boxes 3
 sleep 1
-"$linux" export --from "$work/linux" --drive "$card_linux" --song COPY44K --yes >/dev/null
+"$linux" export --from "$work/linux" --drive "$card_linux" --song COPY44K --yes >/dev/null 2>&1
 diff -r "$card_linux" "$card" || fail "the window's export differs from the Linux build's"
 echo "window: the export into E:\\COPY44K equals the Linux build's"
 
