@@ -2,9 +2,9 @@
 # The Windows window under Wine, on a virtual X display with a window manager, driven with real
 # input (xdotool's mouse and keys on the Wine window). trackhaul.exe starts on a demo card given
 # as the drive E:, imports a song into a folder chosen in the folder tree and exports what it
-# imported into another song of the card; every message box is answered with the keyboard. The
-# files must equal, byte for byte, those that the Linux build's trackhaul-cli makes from a copy
-# of the same card.
+# imported into another song, on a second card that Wine shows as the removable drive F:; every
+# message box is answered with the keyboard. The files must equal, byte for byte, those that the
+# Linux build's trackhaul-cli makes from a copy of the same card.
 # usage: window_test.sh ZIP LINUX_CLI [PICTURES]
 #   ZIP        the Windows archive (trackhaul.exe and trackhaul-cli.exe)
 #   LINUX_CLI  the Linux build's trackhaul-cli
@@ -70,6 +70,15 @@ card="$work/Karte ü" card_linux=$work/card-linux
 cp -r "$card/DEMO44K" "$card/COPY44K"
 mv "$card/COPY44K/DEMO44K.ADL" "$card/COPY44K/COPY44K.ADL"
 cp -r "$card" "$card_linux"
+cp -r "$card" "$work/card-before"
+# A second card as Wine's own drive F:, removable by the system's drive type (not one of the
+# program's --drive folders): the export goes there. The server rereads drives on restart.
+card_f=$work/card-f
+cp -r "$card" "$card_f"
+ln -s "$card_f" "$WINEPREFIX/dosdevices/f:"
+"$wine" reg add 'HKLM\Software\Wine\Drives' /v f: /d floppy /f >/dev/null 2>&1 || true
+wineserver -k || true
+wineserver -w || true
 # The import's destination, a folder with a name outside ASCII at the root of C:.
 out="Außen Ω"
 mkdir -p "$c/$out" "$work/linux"
@@ -142,20 +151,24 @@ sleep 1
 diff -r "$work/linux" "$c/$out" || fail "the window's import differs from the Linux build's"
 echo "window: the import into C:\\$out equals the Linux build's ($(ls "$c/$out" | wc -l) files)"
 
-# The export, from the same folder into the copy: the folder again, the tabs, Right to the
-# second tab, its Export button, drive combo and song combo.
+# The export, from the same folder into the copy on F:: the folder again, the tabs, Right to
+# the second tab, its Export button, then the drive combo (F: typed ahead, which loads its
+# songs) and the song combo.
 choose_folder
 keys Tab Right Tab
-shot 3-export-tab
-keys Tab Tab
+keys Tab
+type_text F
+keys Tab
 type_text COPY
+shot 3-export-tab
 keys shift+Tab shift+Tab space
 # "PC to ZT-6" + the song: OK; "Overwrite COPY44K? (Can't cancel.)": OK; then "Complete!".
 answer_boxes 3
 sleep 1
 "$linux" export --from "$work/linux" --drive "$card_linux" --song COPY44K --yes >/dev/null 2>&1
-diff -r "$card_linux" "$card" || fail "the window's export differs from the Linux build's"
-echo "window: the export into E:\\COPY44K equals the Linux build's"
+diff -r "$card_linux" "$card_f" || fail "the window's export differs from the Linux build's"
+diff -r "$work/card-before" "$card" || fail "the card E: was changed"
+echo "window: the export into F:\\COPY44K equals the Linux build's; E: is unchanged"
 
 # The window closes with Alt+F4 and the program ends.
 xdotool windowactivate --sync "$window" 2>/dev/null || true
