@@ -4,6 +4,8 @@
 #   ./do test   install what is needed, build, and run every test
 #   ./do package  install what is needed, build, and write the Debian package into dist/
 #   ./do bench  install what is needed, build, and run the transfer benchmarks
+#   ./do windows-app  build Qt for Windows (once), the window for Windows into
+#                     dist/trackhaul-<version>-win64.zip, and drive it under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -14,7 +16,8 @@ install_deps() {
         xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db
         time libxcb1-dev openbox g++-mingw-w64-x86-64-posix googletest wine wine64 clang-14
         libclang-rt-14-dev exfat-fuse exfatprogs fusefat dosfstools mtools inotify-tools fuse
-        libsoxr-dev pulseaudio pulseaudio-utils)
+        libsoxr-dev pulseaudio pulseaudio-utils
+        ninja-build xdotool)
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -155,6 +158,131 @@ test_windows() {
     echo "Wine step: $((SECONDS - started)) s"
 }
 
+# Qt for Windows, built once from Debian's own qt6-base sources with mingw-w64 (static: Core,
+# Gui and Widgets) into a cache outside the repository. Its host tools (moc, rcc, uic) are the
+# system's, so the sources are those of the installed qt6-base-dev version. The cache folder's
+# name carries the version and a hash of the options and the compiler, and is reused when
+# present; a build that stopped half-way is redone from scratch.
+WINQT_OPTIONS=(-DBUILD_SHARED_LIBS=OFF -DCMAKE_BUILD_TYPE=Release
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
+    -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_xml=OFF
+    -DFEATURE_testlib=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF
+    -DFEATURE_tabletevent=OFF -DFEATURE_opengl_desktop=ON -DFEATURE_directwrite3=OFF)
+
+winqt_version() { dpkg-query -W -f='${Version}' qt6-base-dev; }
+
+# The folder the Windows Qt is (or will be) installed into.
+winqt_dir() {
+    local version hash
+    version=$(winqt_version)
+    hash=$( (printf '%s\n' "$version" "${WINQT_OPTIONS[@]}"; cat "$ROOT/cmake/mingw-w64-x86_64.cmake"
+        x86_64-w64-mingw32-g++-posix --version | head -n1) | sha256sum | cut -c1-12)
+    echo "${XDG_CACHE_HOME:-$HOME/.cache}/trackhaul/qt-${version%%+*}-mingw-$hash"
+}
+
+build_winqt() {
+    local prefix
+    prefix=$(winqt_dir)
+    if [[ -f $prefix/.complete ]]; then
+        echo "Windows Qt: reusing $prefix"
+        return
+    fi
+    local version work=$prefix.work
+    version=$(winqt_version)
+    rm -rf "$prefix" "$work"
+    mkdir -p "$work/lists/partial" "$work/archives/partial" "$work/src"
+    # apt's own configuration stays as it is: the source list, the package lists and the
+    # download cache are this build's.
+    local keys=/usr/share/keyrings/debian-archive-keyring.gpg
+    {
+        echo "deb-src [signed-by=$keys] http://deb.debian.org/debian bookworm main"
+        echo "deb-src [signed-by=$keys] http://deb.debian.org/debian bookworm-updates main"
+        echo "deb-src [signed-by=$keys] http://deb.debian.org/debian-security bookworm-security main"
+    } >"$work/sources.list"
+    local apt=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
+        -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/archives"
+        -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o APT::Sandbox::User=root)
+    local t=$SECONDS
+    apt-get -qq "${apt[@]}" update
+    (cd "$work/src" && apt-get -qq "${apt[@]}" source "qt6-base=$version" >/dev/null)
+    local src
+    src=$(find "$work/src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' | head -n1)
+    [[ -n $src ]] || { echo "apt-get source qt6-base=$version gave no source folder" >&2; return 1; }
+    echo "Stage Qt sources ($version): $((SECONDS - t)) s"
+    t=$SECONDS
+    # The toolchain without Wine: Qt's configure checks must not start Windows programs.
+    cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DTRACKHAUL_WINE64=OFF \
+        "${WINQT_OPTIONS[@]}" >"$work/configure.log" 2>&1 ||
+        { tail -n 40 "$work/configure.log" >&2; return 1; }
+    echo "Stage Qt configure: $((SECONDS - t)) s"
+    t=$SECONDS
+    nice -n 10 cmake --build "$work/build" -j"$JOBS" >"$work/build.log" 2>&1 ||
+        { tail -n 40 "$work/build.log" >&2; return 1; }
+    cmake --install "$work/build" >/dev/null
+    echo "Stage Qt build and install: $((SECONDS - t)) s"
+    touch "$prefix/.complete"
+    rm -rf "$work"
+}
+
+# The window for Windows: the Windows Qt (built once, above), trackhaul.exe and trackhaul-cli.exe
+# statically linked against it, the archive dist/trackhaul-<version>-win64.zip, and the window
+# under Wine driven with real input (tests/windows/window_test.sh). Each stage says how long it
+# took.
+cmd_windows_app() {
+    local started=$SECONDS t=$SECONDS
+    install_deps
+    echo "Stage packages: $((SECONDS - t)) s"
+    t=$SECONDS
+    build_winqt
+    echo "Stage Windows Qt: $((SECONDS - t)) s"
+
+    t=$SECONDS
+    local qt dir=$ROOT/build-winapp
+    qt=$(winqt_dir)
+    # The export's resampler, built once from Debian's source as for the Windows step of the tests.
+    JOBS=$JOBS "$ROOT/cmake/build-soxr-windows.sh" "$ROOT/build-win/soxr"
+    # The Qt toolchain file loads the project's own mingw-w64 one; named here, so that the
+    # cached Qt does not depend on the checkout it was built from.
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DTRACKHAUL_BUILD_TESTS=OFF -DTRACKHAUL_SVG_ICON=OFF -DTRACKHAUL_AUDIO=OFF \
+        -DTRACKHAUL_SOXR_ROOT="$ROOT/build-win/soxr" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+        >/dev/null
+    cmake --build "$dir" -j"$JOBS" --target trackhaul trackhaul-cli
+    # Nothing but the system's own DLLs: no Qt, compiler or thread library beside the program.
+    local exe
+    for exe in "$dir/trackhaul.exe" "$dir/trackhaul-cli.exe"; do
+        if x86_64-w64-mingw32-objdump -p "$exe" | grep -iE 'DLL Name: (Qt6|libstdc|libgcc|libwinpthread)'; then
+            echo "$exe needs the DLLs above" >&2
+            return 1
+        fi
+    done
+    echo "Stage trackhaul.exe and trackhaul-cli.exe: $((SECONDS - t)) s"
+
+    t=$SECONDS
+    local version zip
+    version=$(sed -n 's/^project(Trackhaul VERSION \([^ ]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+    zip=$ROOT/dist/trackhaul-$version-win64.zip
+    mkdir -p "$ROOT/dist"
+    rm -f "$zip"
+    (cd "$dir" && cpack -G ZIP -B "$dir/package" >/dev/null)
+    mv "$dir/package/trackhaul-$version-win64.zip" "$zip"
+    rm -rf "$dir/package"
+    echo "Stage archive: $((SECONDS - t)) s: $zip, $(stat -c %s "$zip") bytes"
+
+    t=$SECONDS
+    # The Linux build's trackhaul-cli, whose files the window's must equal.
+    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$ROOT/build" -j"$JOBS" --target trackhaul-cli
+    bash "$ROOT/tests/windows/window_test.sh" "$zip" "$ROOT/build/trackhaul-cli" \
+        "$dir/window-test"
+    echo "Stage the window under Wine: $((SECONDS - t)) s"
+    echo "windows-app: $((SECONDS - started)) s in all"
+}
+
 cmd_test() {
     install_deps
     check_format
@@ -192,8 +320,9 @@ run) cmd_run ;;
 test) cmd_test ;;
 package) cmd_package ;;
 bench) cmd_bench ;;
+windows-app) cmd_windows_app ;;
 *)
-    echo "usage: ./do run | ./do test | ./do package | ./do bench" >&2
+    echo "usage: ./do run | ./do test | ./do package | ./do bench | ./do windows-app" >&2
     exit 2
     ;;
 esac

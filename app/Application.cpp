@@ -104,10 +104,13 @@ std::string FreeDriveLetter() {
 void ApplyStartOptions(const StartOptions& options) {
     namespace fs = std::filesystem;
     for (const auto& [drive, folder] : options.drives) {
+        // The folder is UTF-8 text, as every path inside the program: read as such also on
+        // Windows, where a plain narrow text would be taken in the ANSI code page.
+        const fs::path path = platform::PathFromUtf8(folder);
         std::error_code ec;
-        if (!fs::is_directory(folder, ec))
+        if (!fs::is_directory(path, ec))
             throw std::invalid_argument("'" + folder + "' is not a folder");
-        platform::MapDrive(drive, fs::absolute(folder).lexically_normal().string());
+        platform::MapDrive(drive, platform::Utf8FromPath(fs::absolute(path).lexically_normal()));
     }
     if (options.demo) {
         const std::string folder = DemoCardFolder();

@@ -70,7 +70,20 @@ int TMAIN_FORM::LoadComputerIcon() {
     return static_cast<int>(TreeImage.size()) - 1;
 }
 
-int TMAIN_FORM::AddShellIcon(const std::string&, bool drive) {
+int TMAIN_FORM::AddShellIcon(const std::string& path, [[maybe_unused]] bool drive) {
+#ifdef _WIN32
+    // The shell's own small icon of the drive or folder. A folder presented as a drive has no
+    // drive icon of its own: it shows as a drive (its subfolders are real and ask the shell).
+    const bool mappedDrive = drive && platform::DriveNativeRoot(path) != DriveText(path) + "\\";
+    if (!mappedDrive) {
+        const std::string native = platform::NativePath(path);
+        const QIcon icon = native.empty() ? QIcon() : IconProvider().icon(QFileInfo(Q(native)));
+        if (!icon.isNull()) {
+            TreeImage.append(icon);
+            return static_cast<int>(TreeImage.size()) - 1;
+        }
+    }
+#endif
     TreeImage.append(
         IconProvider().icon(drive ? QFileIconProvider::Drive : QFileIconProvider::Folder));
     return static_cast<int>(TreeImage.size()) - 1;

@@ -34,7 +34,9 @@
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
+#ifdef TRACKHAUL_SVG_ICON
 #include <QSvgRenderer>
+#endif
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -77,6 +79,14 @@ void SetTicks(const std::array<QCheckBox*, 8>& boxes, const QString& ticks) {
 } // namespace
 
 QIcon ProgramIcon() {
+#ifndef TRACKHAUL_SVG_ICON
+    // Without Qt SVG: the pictures rendered from the drawing, scaled for the other sizes.
+    QIcon icon;
+    for (const char* size : {"48", "256"})
+        icon.addFile(
+            QStringLiteral(":/icons/org.trackhaul.Trackhaul-%1.png").arg(QLatin1String(size)));
+    return icon;
+#else
     // Rendered here rather than left to an icon plug-in, so the icon shows wherever Qt runs.
     QSvgRenderer svg(QStringLiteral(":/icons/org.trackhaul.Trackhaul.svg"));
     QIcon icon;
@@ -91,6 +101,7 @@ QIcon ProgramIcon() {
         icon.addPixmap(pixmap);
     }
     return icon;
+#endif
 }
 
 bool TTreeNode::operator<(const QTreeWidgetItem& other) const {

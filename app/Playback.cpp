@@ -1,5 +1,6 @@
 #include "app/Playback.h"
 
+#ifdef TRACKHAUL_AUDIO
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
@@ -128,3 +129,29 @@ SampleCount Playback::Position() const {
 }
 
 } // namespace th
+#else
+
+namespace th {
+
+// Built without Qt Multimedia (the Windows archive's static Qt has none): there is no output
+// to play on, and the song map says so.
+class MixDevice {};
+
+Playback::Playback(QObject* parent) : QObject(parent) {}
+Playback::~Playback() = default;
+bool Playback::HasOutput() {
+    return false;
+}
+bool Playback::Start(const std::vector<TrackLayout>&, std::array<bool, 8>, SampleCount,
+                     std::int32_t) {
+    return false;
+}
+void Playback::Stop() {}
+void Playback::Finish() {}
+SampleCount Playback::Position() const {
+    return from_;
+}
+
+} // namespace th
+
+#endif

@@ -4,11 +4,21 @@
 #include "Version.h"
 #include "platform/Platform.h"
 
+#include <QtPlugin>
+
 #include <exception>
 #include <iostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#ifdef TRACKHAUL_STATIC_QT
+// A static Qt finds its plug-ins only when the program registers them.
+Q_IMPORT_PLUGIN(QWindowsIntegrationPlugin)
+#ifdef TRACKHAUL_STATIC_QT_VISTA_STYLE
+Q_IMPORT_PLUGIN(QWindowsVistaStylePlugin)
+#endif
+#endif
 
 namespace {
 
