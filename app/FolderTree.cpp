@@ -70,7 +70,7 @@ int TMAIN_FORM::LoadComputerIcon() {
     return static_cast<int>(TreeImage.size()) - 1;
 }
 
-int TMAIN_FORM::AddShellIcon(const std::string& path, [[maybe_unused]] bool drive) {
+int TMAIN_FORM::AddShellIcon([[maybe_unused]] const std::string& path, bool drive) {
 #ifdef _WIN32
     // The shell's own small icon of the drive or folder. A folder presented as a drive has no
     // drive icon of its own: it shows as a drive (its subfolders are real and ask the shell).
