@@ -139,10 +139,10 @@ choose_folder() {
 }
 choose_folder
 shot 2-folder
-# Tab order: the tree, the tabs, then the page's Import button, drive combo and song combo.
-keys Tab Tab Tab Tab
+# The song combo by its Alt letter (S), the song typed ahead, then Import by its Alt letter (I).
+keys alt+s
 type_text DEMO4
-keys shift+Tab shift+Tab space
+keys alt+i
 # "ZT-6 to PC" + the destination: OK; then "Complete!".
 answer_boxes 2
 for _ in $(seq 100); do [[ -f $c/$out/tr01.wav ]] && break; sleep 0.1; done
@@ -151,17 +151,17 @@ sleep 1
 diff -r "$work/linux" "$c/$out" || fail "the window's import differs from the Linux build's"
 echo "window: the import into C:\\$out equals the Linux build's ($(ls "$c/$out" | wc -l) files)"
 
-# The export, from the same folder into the copy on F:: the folder again, the tabs, Right to
-# the second tab, its Export button, then the drive combo (F: typed ahead, which loads its
-# songs) and the song combo.
+# The export, from the same folder into the copy on F:: the folder again, Ctrl+Tab to the
+# second tab, the drive combo by its Alt letter (D; F: typed ahead, which loads its songs), the
+# song combo (S), then Export (E).
 choose_folder
-keys Tab Right Tab
-keys Tab
+keys ctrl+Tab
+keys alt+d
 type_text F
-keys Tab
+keys alt+s
 type_text COPY
 shot 3-export-tab
-keys shift+Tab shift+Tab space
+keys alt+e
 # "PC to ZT-6" + the song: OK; "Overwrite COPY44K? (Can't cancel.)": OK; then "Complete!".
 answer_boxes 3
 sleep 1
