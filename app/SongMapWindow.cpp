@@ -721,8 +721,19 @@ QRect PlaceBeside(const QRect& main, QSize size, QSize least, const QRect& scree
     }
     if (best >= 0)
         return within(sides[best], size.boundedTo(sides[best].size()), best);
-    // A screen too small for both: to its right as far as the screen goes, over it.
-    return within(screen, size, 0);
+    // A screen too small for both: against the side where it covers the least of it.
+    QRect place;
+    long long covered = -1;
+    for (int i = 0; i < 4; ++i) {
+        const QRect r = within(screen, size, i);
+        const QRect over = r.intersected(main);
+        const long long area = static_cast<long long>(over.width()) * over.height();
+        if (covered < 0 || area < covered) {
+            place = r;
+            covered = area;
+        }
+    }
+    return place;
 }
 
 SongMapWindow* OpenSongMap(TMAIN_FORM& form) {
@@ -736,13 +747,13 @@ SongMapWindow* OpenSongMap(TMAIN_FORM& form) {
     auto* window = form.findChild<SongMapWindow*>(QString(), Qt::FindDirectChildrenOnly);
     if (!window) {
         window = new SongMapWindow(&form);
-        // Beside the main window and on its screen, its frame reckoned as the main window's.
+        // Beside the main window and on its screen, its frame reckoned as the main window's;
+        // at least as large as shows all eight lanes at their smallest.
         if (QScreen* screen = form.screen()) {
             const QRect outer = form.frameGeometry(), inner = form.geometry();
             const QSize frame(outer.width() - inner.width(), outer.height() - inner.height());
             const QRect place =
-                PlaceBeside(outer, window->size() + frame,
-                            window->minimumSizeHint().expandedTo(QSize(360, 240)) + frame,
+                PlaceBeside(outer, window->size() + frame, QSize(480, kMinViewHeight + 60) + frame,
                             screen->availableGeometry());
             window->resize(place.size() - frame);
             window->move(place.topLeft());

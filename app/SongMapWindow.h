@@ -188,7 +188,8 @@ void FollowSongMap(TMAIN_FORM& form);
 
 // Where a window of `size` (frame included) goes beside `main` within `screen`: to its right,
 // else to its left, else below or above it; where none has room for all of it, the largest
-// room that takes `least`, cut to that room; else on the screen, overlapping the main window.
+// room that takes `least`, cut to that room; else against the side where it covers the least of
+// the main window.
 QRect PlaceBeside(const QRect& main, QSize size, QSize least, const QRect& screen);
 
 // Opens, or brings to the front, the song map of the song selected in `form`; a list that

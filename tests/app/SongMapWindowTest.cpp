@@ -283,6 +283,9 @@ private slots:
         QTest::newRow("too small, the window to the right: as far right as it goes")
             << QRect(100, 30, 500, 400) << QRect(0, 0, 720, 450) << QRect(0, 0, 720, 450) << size
             << least;
+        QTest::newRow("no room at its smallest: over the least of it")
+            << QRect(0, 0, 600, 400) << QRect(0, 0, 1024, 768) << QRect(0, 268, 900, 500) << size
+            << QSize(480, 400);
         QTest::newRow("a small map fits right of it")
             << QRect(100, 30, 500, 400) << QRect(0, 0, 1000, 450) << QRect(600, 30, 400, 300)
             << QSize(400, 300) << least;
@@ -317,14 +320,18 @@ private slots:
                                     .arg(screen.height())));
         QVERIFY(map->minimumSizeHint().height() <= screen.height() / 2);
         const int frameHeight = main.height() - form->height();
-        const bool room = screen.right() - main.right() >= 360 + 20 ||
-                          main.left() - screen.left() >= 360 + 20 ||
-                          screen.bottom() - main.bottom() >= 240 + frameHeight ||
-                          main.top() - screen.top() >= 240 + frameHeight;
+        const int least = th::SongMapView::HeightFor(th::SongMapView::kMinLaneHeight) + 60;
+        const bool room = screen.right() - main.right() >= 480 + 20 ||
+                          main.left() - screen.left() >= 480 + 20 ||
+                          screen.bottom() - main.bottom() >= least + frameHeight ||
+                          main.top() - screen.top() >= least + frameHeight;
         if (room)
             QVERIFY(!map->frameGeometry().intersects(main));
         // All eight lanes in view, the ruler above them.
-        QVERIFY(map->View->LaneRect(8).bottom() < map->Scroll->viewport()->height());
+        QVERIFY2(map->View->LaneRect(8).bottom() < map->Scroll->viewport()->height(),
+                 qPrintable(QStringLiteral("%1 %2")
+                                .arg(map->View->LaneRect(8).bottom())
+                                .arg(map->Scroll->viewport()->height())));
     }
 
     // The lanes share the window's height, down to their smallest; below that the map scrolls.
@@ -366,6 +373,8 @@ private slots:
         th::SongMapWindow* map = th::OpenSongMap(*form);
         QVERIFY(map);
         QVERIFY(QTest::qWaitForWindowExposed(map));
+        map->resize(900, 504);
+        QTRY_COMPARE(map->height(), 504);
         map->SetZoom(8, 0);
         QScrollBar* bar = map->Scroll->horizontalScrollBar();
         bar->setValue(bar->maximum() / 2);
@@ -374,13 +383,14 @@ private slots:
         QCOMPARE(view->LabelLeft(), bar->value());
         QCoreApplication::processEvents();
         const QImage shown = map->Scroll->viewport()->grab().toImage();
+        const qreal dpr = shown.devicePixelRatio();
         const QColor ink = view->palette().color(QPalette::Text);
         for (int track : {1, 5, 8}) {
             const QRect lane = view->LaneRect(track);
             int inked = 0;
             for (int x = 4; x < th::SongMapView::kLeft - 6; ++x)
                 for (int y = lane.center().y() - 6; y <= lane.center().y() + 6; ++y)
-                    inked += shown.pixelColor(x, y) == ink;
+                    inked += shown.pixelColor(QPointF(QPointF(x, y) * dpr).toPoint()) == ink;
             QVERIFY2(inked > 10, qPrintable(QStringLiteral("TR%1: %2").arg(track).arg(inked)));
         }
         // No tip of a box under the labels; a click there solos, and moves no cursor.
@@ -427,15 +437,19 @@ private slots:
         map->setPalette(palette);
         th::SongMapView* view = map->View;
         const QImage image = view->grab().toImage();
+        const qreal dpr = image.devicePixelRatio();
+        auto pixel = [&](int x, int y) {
+            return image.pixelColor(QPointF(QPointF(x, y) * dpr).toPoint());
+        };
         // Above the ruler's marks; the empty lane 8; its label.
-        QCOMPARE(image.pixelColor(view->width() - 4, 2), base);
+        QCOMPARE(pixel(view->width() - 4, 2), base);
         const QRect lane = view->LaneRect(8);
-        const QColor empty = image.pixelColor(lane.center());
+        const QColor empty = pixel(lane.center().x(), lane.center().y());
         QVERIFY(std::abs(empty.lightness() - base.lightness()) < 30);
         int inked = 0;
         for (int x = 4; x < th::SongMapView::kLeft - 6; ++x)
             for (int y = lane.center().y() - 6; y <= lane.center().y() + 6; ++y)
-                inked += image.pixelColor(x, y) == text;
+                inked += pixel(x, y) == text;
         QVERIFY(inked > 10);
         if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
             QDir().mkpath(TRACKHAUL_PICTURES);
