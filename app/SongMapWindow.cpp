@@ -423,7 +423,7 @@ void SongMapView::paintEvent(QPaintEvent* event) {
     // The labels over the left edge of what is in view, on the canvas's colour.
     if (!QRect(labelLeft_, 0, kLeft, height()).intersects(event->rect()))
         return;
-    p.fillRect(QRect(labelLeft_, kTop - 8, kLeft, lanesBottom - kTop + 9), canvas);
+    p.fillRect(QRect(labelLeft_, kTop - 8, kLeft, height() - kTop + 8), canvas);
     QFont bold = font();
     bold.setBold(true);
     p.setFont(bold);

@@ -357,6 +357,9 @@ private slots:
         QCOMPARE(view->LaneHeight(), std::max(th::SongMapView::kMinLaneHeight,
                                               (viewport - th::SongMapView::HeightFor(0)) / 8));
         QCOMPARE(view->LaneRect(8).bottom() < viewport, allInView);
+        // At the whole song's width no scrolling, up and down only when the lanes can't shrink.
+        QTRY_VERIFY(!map->Scroll->horizontalScrollBar()->isVisible());
+        QTRY_COMPARE(map->Scroll->verticalScrollBar()->isVisible(), !allInView);
         // What is heard keeps its share of each lane, what is hidden the band below it.
         QVERIFY(view->PlayHeight() >= view->LaneHeight() / 2);
         QVERIFY(view->PlayHeight() + 8 < view->LaneHeight());
@@ -435,6 +438,7 @@ private slots:
         palette.setColor(QPalette::Base, base);
         palette.setColor(QPalette::Text, text);
         map->setPalette(palette);
+        QVERIFY(QTest::qWaitForWindowExposed(map));
         th::SongMapView* view = map->View;
         const QImage image = view->grab().toImage();
         const qreal dpr = image.devicePixelRatio();
