@@ -14,6 +14,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -93,15 +94,24 @@ QString Marks(const MapEvent& e) {
 // Waveforms kept at most (about 30 KB each in a window of usual width).
 constexpr std::size_t kCachedWaves = 64;
 
-constexpr int kViewHeight =
-    SongMapView::kTop + 8 * (SongMapView::kLaneHeight + SongMapView::kLaneGap) + 10;
+// The view at the window's first size, and at its smallest before it scrolls up and down.
+constexpr int kViewHeight = SongMapView::HeightFor(SongMapView::kLaneHeight);
+constexpr int kMinViewHeight = SongMapView::HeightFor(SongMapView::kMinLaneHeight);
+
+// `from` moved a share `t` of the way to `to`: the canvas's shades from the palette, so that
+// a dark theme gets a dark map.
+QColor Blend(const QColor& from, const QColor& to, double t) {
+    return QColor::fromRgbF(static_cast<float>(from.redF() + (to.redF() - from.redF()) * t),
+                            static_cast<float>(from.greenF() + (to.greenF() - from.greenF()) * t),
+                            static_cast<float>(from.blueF() + (to.blueF() - from.blueF()) * t));
+}
 
 } // namespace
 
 SongMapView::SongMapView(QWidget* parent) : QWidget(parent) {
     setObjectName("SongMapView");
     setMouseTracking(true);
-    setFixedHeight(kViewHeight);
+    resize(width(), kViewHeight);
     QFont f = font();
     f.setPixelSize(11);
     setFont(f);
@@ -230,18 +240,28 @@ void SongMapView::ToggleSolo(int track) {
     emit SoloChanged();
 }
 
+void SongMapView::SetLabelLeft(int x) {
+    if (x == labelLeft_)
+        return;
+    // Where the labels were, and where they go.
+    update(QRect(labelLeft_, 0, kLeft, height()));
+    labelLeft_ = x;
+    update(QRect(labelLeft_, 0, kLeft, height()));
+}
+
 void SongMapView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
     const QPoint at = event->position().toPoint();
+    const bool onLabels = at.x() >= labelLeft_ && at.x() < labelLeft_ + kLeft;
     for (int t = 1; t <= 8; ++t) {
         const QRect lane = LaneRect(t);
-        if (at.y() >= lane.top() && at.y() <= lane.bottom() && at.x() < kLeft) {
+        if (at.y() >= lane.top() && at.y() <= lane.bottom() && onLabels) {
             ToggleSolo(t);
             return;
         }
     }
-    if (at.x() >= kLeft && at.y() >= kTop - 20)
+    if (at.x() >= kLeft && !onLabels && at.y() >= kTop - 20)
         SetCursor(SampleAt(at.x()));
 }
 
@@ -299,14 +319,25 @@ double SongMapView::XOf(double sample) const {
     return kLeft + sample * Scale();
 }
 
+int SongMapView::LaneHeight() const {
+    return std::max(kMinLaneHeight, (height() - HeightFor(0)) / 8);
+}
+
+int SongMapView::PlayHeight() const {
+    return LaneHeight() * kPlayHeight / kLaneHeight;
+}
+
 QRect SongMapView::LaneRect(int track) const {
-    return QRect(kLeft, kTop + (track - 1) * (kLaneHeight + kLaneGap), width() - kLeft - kRight,
-                 kLaneHeight);
+    const int lane = LaneHeight();
+    return QRect(kLeft, kTop + (track - 1) * (lane + kLaneGap), width() - kLeft - kRight, lane);
 }
 
 void SongMapView::paintEvent(QPaintEvent* event) {
     QPainter p(this);
-    p.fillRect(event->rect(), Qt::white);
+    const QColor canvas = palette().color(QPalette::Base);
+    const QColor ink = palette().color(QPalette::Text);
+    p.fillRect(event->rect(), canvas);
+    const int playHeight = PlayHeight();
     const std::int32_t rate = map_.sampleRate > 0 ? map_.sampleRate : 44100;
     const double scale = Scale();
     const double right = width() - kRight;
@@ -320,10 +351,10 @@ void SongMapView::paintEvent(QPaintEvent* event) {
         const double x = kLeft + static_cast<double>(i) * stepPixels;
         if (x > right + 0.5 || x > event->rect().right() + 1)
             break;
-        p.setPen(QColor(0xdd, 0xdd, 0xdd));
+        p.setPen(Blend(canvas, ink, 0.13));
         p.drawLine(QPointF(x, kTop - 8), QPointF(x, height() - 10));
         if (x + 48 <= width()) {
-            p.setPen(QColor(0x33, 0x33, 0x33));
+            p.setPen(Blend(canvas, ink, 0.8));
             p.drawText(QPointF(x + 2, kTop - 12),
                        Q(RulerLabel(static_cast<double>(i) * step, step)));
         }
@@ -331,29 +362,17 @@ void SongMapView::paintEvent(QPaintEvent* event) {
 
     for (const TrackMap& t : map_.tracks) {
         const QRect lane = LaneRect(t.track);
-        p.fillRect(lane, QColor(0xee, 0xf0, 0xf3));
-        QFont bold = font();
-        bold.setBold(true);
-        p.setFont(bold);
-        p.setPen(Qt::black);
-        const bool soloed = solo_[static_cast<std::size_t>(t.track - 1)];
-        const bool anySolo = std::find(solo_.begin(), solo_.end(), true) != solo_.end();
-        const QRect label(4, lane.top() + lane.height() / 2 - 9, kLeft - 10, 18);
-        if (soloed)
-            p.fillRect(label, QColor(0xf5, 0xc5, 0x18));
-        p.setPen(anySolo && !soloed ? QColor(0xa0, 0xa0, 0xa0) : QColor(Qt::black));
-        p.drawText(label, Qt::AlignCenter, QStringLiteral("TR%1").arg(t.track));
-        p.setFont(font());
+        p.fillRect(lane, Blend(canvas, ink, 0.06));
         // Below the boxes, faded, what of each event is not heard.
         for (std::size_t k = 0; k < t.events.size(); ++k)
             for (const auto& [from, to] : t.events[k].hidden)
                 PaintBox(p,
-                         QRectF(XOf(from), lane.top() + kPlayHeight + 4, (to - from) * scale,
-                                kLaneHeight - kPlayHeight - 6),
+                         QRectF(XOf(from), lane.top() + playHeight + 4, (to - from) * scale,
+                                lane.height() - playHeight - 6),
                          t.events[k], 0.35);
         for (const MapStretch& s : t.plays) {
             const MapEvent& e = t.events[s.event];
-            const QRectF box(XOf(s.start), lane.top() + 3, (s.end - s.start) * scale, kPlayHeight);
+            const QRectF box(XOf(s.start), lane.top() + 3, (s.end - s.start) * scale, playHeight);
             if (!box.intersects(QRectF(event->rect())))
                 continue;
             PaintBox(p, box, e, 1);
@@ -384,7 +403,7 @@ void SongMapView::paintEvent(QPaintEvent* event) {
             const double from = XOf(e.destIn);
             const double to = std::max(XOf(std::max(e.destIn, e.destOut)), from + 4);
             p.setPen(QPen(kMissingHatch, 2, Qt::DashLine));
-            p.drawRect(QRectF(from, lane.top() + 2, to - from, kPlayHeight + 2));
+            p.drawRect(QRectF(from, lane.top() + 2, to - from, playHeight + 2));
         }
         if (t.end > 0) {
             p.setPen(QPen(QColor(0xc0, 0, 0), 1.5));
@@ -400,6 +419,25 @@ void SongMapView::paintEvent(QPaintEvent* event) {
         const double x = XOf(static_cast<double>(playhead_));
         p.drawLine(QPointF(x, kTop - 8), QPointF(x, lanesBottom));
     }
+
+    // The labels over the left edge of what is in view, on the canvas's colour.
+    if (!QRect(labelLeft_, 0, kLeft, height()).intersects(event->rect()))
+        return;
+    p.fillRect(QRect(labelLeft_, kTop - 8, kLeft, height() - kTop + 8), canvas);
+    QFont bold = font();
+    bold.setBold(true);
+    p.setFont(bold);
+    const bool anySolo = std::find(solo_.begin(), solo_.end(), true) != solo_.end();
+    for (const TrackMap& t : map_.tracks) {
+        const QRect lane = LaneRect(t.track);
+        const bool soloed = solo_[static_cast<std::size_t>(t.track - 1)];
+        const QRect label(labelLeft_ + 4, lane.top() + lane.height() / 2 - 9, kLeft - 10, 18);
+        if (soloed)
+            p.fillRect(label, QColor(0xf5, 0xc5, 0x18));
+        // On the yellow of a solo, black whatever the theme.
+        p.setPen(soloed ? QColor(Qt::black) : anySolo ? Blend(canvas, ink, 0.37) : ink);
+        p.drawText(label, Qt::AlignCenter, QStringLiteral("TR%1").arg(t.track));
+    }
 }
 
 QString SongMapView::TipAt(const QPoint& at) const {
@@ -409,10 +447,11 @@ QString SongMapView::TipAt(const QPoint& at) const {
     };
     for (const TrackMap& t : map_.tracks) {
         const QRect lane = LaneRect(t.track);
-        if (at.y() < lane.top() || at.y() > lane.bottom() || at.x() < kLeft)
+        if (at.y() < lane.top() || at.y() > lane.bottom() || at.x() < kLeft ||
+            (at.x() >= labelLeft_ && at.x() < labelLeft_ + kLeft))
             continue;
         const double sample = (at.x() - kLeft) / Scale();
-        if (at.y() < lane.top() + kPlayHeight + 4) {
+        if (at.y() < lane.top() + PlayHeight() + 4) {
             for (const MapStretch& s : t.plays) {
                 if (sample < s.start || sample >= s.end)
                     continue;
@@ -470,6 +509,9 @@ SongMapWindow::SongMapWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->setContentsMargins(6, 6, 6, 6);
     Header = new QLabel(this);
     Header->setObjectName("SongMapHeader");
+    // A long header is cut rather than widening the window past a small screen; the tooltip
+    // has all of it.
+    Header->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     PlayButton = new QPushButton(QStringLiteral("Play"), this);
     PlayButton->setObjectName("SongMapPlay");
     PlayButton->setFocusPolicy(Qt::NoFocus); // Space belongs to the window
@@ -483,12 +525,13 @@ SongMapWindow::SongMapWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(PlayButton, &QPushButton::clicked, this, &SongMapWindow::TogglePlay);
     Scroll = new QScrollArea(this);
     Scroll->setObjectName("SongMapScroll");
-    Scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Up and down only on a screen too low for the smallest lanes.
+    Scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Scroll->setWidgetResizable(false);
     View = new SongMapView;
     Scroll->setWidget(View);
-    Scroll->setMinimumHeight(kViewHeight + Scroll->horizontalScrollBar()->sizeHint().height() + 4);
+    Scroll->setMinimumHeight(std::min(kMinViewHeight, 120));
     Scroll->viewport()->installEventFilter(this);
     auto* top = new QHBoxLayout;
     top->addWidget(PlayButton);
@@ -506,6 +549,8 @@ SongMapWindow::SongMapWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(&detailTimer_, &QTimer::timeout, this, &SongMapWindow::WantVisibleDetail);
     connect(Scroll->horizontalScrollBar(), &QScrollBar::valueChanged, &detailTimer_,
             qOverload<>(&QTimer::start));
+    connect(Scroll->horizontalScrollBar(), &QScrollBar::valueChanged, View,
+            &SongMapView::SetLabelLeft);
 
     // A new cursor or solo while playing plays again from the cursor.
     auto replay = [this] {
@@ -558,8 +603,12 @@ void SongMapWindow::keyPressEvent(QKeyEvent* event) {
         TogglePlay();
         return;
     }
-    if (event->key() == Qt::Key_Escape && IsPlaying()) {
-        StopPlaying();
+    // Escape stops playing; when nothing plays, it closes the map.
+    if (event->key() == Qt::Key_Escape) {
+        if (IsPlaying())
+            StopPlaying();
+        else
+            close();
         return;
     }
     QWidget::keyPressEvent(event);
@@ -584,6 +633,7 @@ void SongMapWindow::ShowMap(const SongMap& map, const std::string& songFolder) {
                       "length " + FormatTime(map.Length(), map.sampleRate) +
                       "    (wheel: zoom; point at a box for its entry; click: cursor; "
                       "Space: play; click TRn: solo)"));
+    Header->setToolTip(Header->text());
     zoom_ = 1;
     Layout();
 }
@@ -594,6 +644,7 @@ void SongMapWindow::ShowProblem(const std::string& song, const std::string& text
     empty.song = song;
     View->SetMap(empty);
     Header->setText(Q(song + "    " + text));
+    Header->setToolTip(Header->text());
     zoom_ = 1;
     Layout();
 }
@@ -616,14 +667,73 @@ void SongMapWindow::SetZoom(double zoom, int anchor) {
 void SongMapWindow::Layout() {
     const int width = Scroll->viewport()->width();
     const int span = std::max(1, width - SongMapView::kLeft - SongMapView::kRight);
-    View->setFixedWidth(std::max(width, static_cast<int>(std::lround(span * zoom_)) +
-                                            SongMapView::kLeft + SongMapView::kRight));
+    View->setFixedSize(std::max(width, static_cast<int>(std::lround(span * zoom_)) +
+                                           SongMapView::kLeft + SongMapView::kRight),
+                       std::max(kMinViewHeight, Scroll->viewport()->height()));
+    View->SetLabelLeft(Scroll->horizontalScrollBar()->value());
 }
 
 bool SongMapWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Scroll->viewport() && event->type() == QEvent::Resize)
         Layout();
     return QWidget::eventFilter(watched, event);
+}
+
+QRect PlaceBeside(const QRect& main, QSize size, QSize least, const QRect& screen) {
+    size = size.boundedTo(screen.size());
+    least = least.boundedTo(size);
+    // The free room on each side of the main window, in the order they are preferred.
+    const QRect sides[] = {
+        QRect(QPoint(main.right() + 1, screen.top()), screen.bottomRight()),
+        QRect(screen.topLeft(), QPoint(main.left() - 1, screen.bottom())),
+        QRect(QPoint(screen.left(), main.bottom() + 1), screen.bottomRight()),
+        QRect(screen.topLeft(), QPoint(screen.right(), main.top() - 1)),
+    };
+    // On side `side` (0 right, 1 left, 2 below, 3 above) of the main window, level with its top
+    // or left edge, moved into `room` as far as needed.
+    auto within = [&main](const QRect& room, QSize s, int side) {
+        QRect r(QPoint(side == 0   ? main.right() + 1
+                       : side == 1 ? main.left() - s.width()
+                                   : main.left(),
+                       side == 2   ? main.bottom() + 1
+                       : side == 3 ? main.top() - s.height()
+                                   : main.top()),
+                s);
+        r.moveLeft(std::max(room.left(), std::min(r.left(), room.right() - s.width() + 1)));
+        r.moveTop(std::max(room.top(), std::min(r.top(), room.bottom() - s.height() + 1)));
+        return r;
+    };
+    for (int i = 0; i < 4; ++i)
+        if (sides[i].width() >= size.width() && sides[i].height() >= size.height())
+            return within(sides[i], size, i);
+    // No side has room for all of it: the widest room that takes it at its smallest, cut to it.
+    int best = -1;
+    long long bestArea = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (sides[i].width() < least.width() || sides[i].height() < least.height())
+            continue;
+        const QSize cut = size.boundedTo(sides[i].size());
+        const long long area = static_cast<long long>(cut.width()) * cut.height();
+        if (area > bestArea) {
+            best = i;
+            bestArea = area;
+        }
+    }
+    if (best >= 0)
+        return within(sides[best], size.boundedTo(sides[best].size()), best);
+    // A screen too small for both: against the side where it covers the least of it.
+    QRect place;
+    long long covered = -1;
+    for (int i = 0; i < 4; ++i) {
+        const QRect r = within(screen, size, i);
+        const QRect over = r.intersected(main);
+        const long long area = static_cast<long long>(over.width()) * over.height();
+        if (covered < 0 || area < covered) {
+            place = r;
+            covered = area;
+        }
+    }
+    return place;
 }
 
 SongMapWindow* OpenSongMap(TMAIN_FORM& form) {
@@ -635,8 +745,20 @@ SongMapWindow* OpenSongMap(TMAIN_FORM& form) {
         return nullptr;
     }
     auto* window = form.findChild<SongMapWindow*>(QString(), Qt::FindDirectChildrenOnly);
-    if (!window)
+    if (!window) {
         window = new SongMapWindow(&form);
+        // Beside the main window and on its screen, its frame reckoned as the main window's;
+        // at least as large as shows all eight lanes at their smallest.
+        if (QScreen* screen = form.screen()) {
+            const QRect outer = form.frameGeometry(), inner = form.geometry();
+            const QSize frame(outer.width() - inner.width(), outer.height() - inner.height());
+            const QRect place =
+                PlaceBeside(outer, window->size() + frame, QSize(480, kMinViewHeight + 60) + frame,
+                            screen->availableGeometry());
+            window->resize(place.size() - frame);
+            window->move(place.topLeft());
+        }
+    }
     window->ShowMap(map, form.Sel.DriveRoot + "\\" + form.Sel.SongName());
     window->show();
     window->raise();

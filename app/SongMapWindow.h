@@ -76,8 +76,20 @@ public:
     // x of a sample position, and the lane area's geometry.
     double XOf(double sample) const;
     QRect LaneRect(int track) const; // track 1..8
+    // The lanes share the view's height: kLaneHeight at the window's first size, never less
+    // than kMinLaneHeight; the boxes of what is heard take the same share of a lane.
+    int LaneHeight() const;
+    int PlayHeight() const;
     static constexpr int kLeft = 48, kRight = 16, kTop = 34, kLaneHeight = 44, kLaneGap = 6,
-                         kPlayHeight = 28;
+                         kPlayHeight = 28, kMinLaneHeight = 24;
+    // The view's height for lanes `laneHeight` high.
+    static constexpr int HeightFor(int laneHeight) {
+        return kTop + 8 * (laneHeight + kLaneGap) + 10;
+    }
+    // The TR labels are drawn from view x `x`, the left edge of what is in view, so that they
+    // stay in sight when zoomed in and scrolled.
+    void SetLabelLeft(int x);
+    int LabelLeft() const { return labelLeft_; }
 
 signals:
     // The wheel turned over the view at x: +1 notch zooms in, -1 out.
@@ -123,6 +135,7 @@ private:
     std::unique_ptr<WaveJob> pending_;
     SampleCount cursor_ = 0;
     long long playhead_ = -1;
+    int labelLeft_ = 0;
     std::array<bool, 8> solo_{};
 };
 
@@ -157,7 +170,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // The view's width from the viewport's and the zoom.
+    // The view's size from the viewport's and the zoom.
     void Layout();
     // Asks the view for the waveform of what the viewport shows, once scrolling settles.
     void WantVisibleDetail();
@@ -172,6 +185,12 @@ void InstallSongMap(TMAIN_FORM& form);
 // An open map follows the song chosen in `form`; a list that can't be read is named in the
 // map window rather than in a message box.
 void FollowSongMap(TMAIN_FORM& form);
+
+// Where a window of `size` (frame included) goes beside `main` within `screen`: to its right,
+// else to its left, else below or above it; where none has room for all of it, the largest
+// room that takes `least`, cut to that room; else against the side where it covers the least of
+// the main window.
+QRect PlaceBeside(const QRect& main, QSize size, QSize least, const QRect& screen);
 
 // Opens, or brings to the front, the song map of the song selected in `form`; a list that
 // can't be read is shown as an error and no map opens. Returns the window or nullptr.

@@ -251,6 +251,217 @@ private slots:
         QCOMPARE(view->width(), map->Scroll->viewport()->width());
     }
 
+    // Where the map goes beside a 600×400 main window.
+    void placedBesideTheMainWindow_data() {
+        QTest::addColumn<QRect>("main");
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QRect>("expected");
+        const QSize size(900, 500), least(360, 240);
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QSize>("least");
+        QTest::newRow("room on the right, level with its top")
+            << QRect(0, 100, 600, 400) << QRect(0, 0, 1920, 1080) << QRect(600, 100, 900, 500)
+            << size << least;
+        QTest::newRow("right edge of the screen: on the left")
+            << QRect(1300, 50, 600, 400) << QRect(0, 0, 1920, 1080) << QRect(400, 50, 900, 500)
+            << size << least;
+        QTest::newRow("no room on either side: below")
+            << QRect(200, 0, 600, 400) << QRect(0, 0, 1280, 1024) << QRect(200, 400, 900, 500)
+            << size << least;
+        QTest::newRow("above, moved left into the screen")
+            << QRect(600, 600, 600, 400) << QRect(0, 0, 1280, 1024) << QRect(380, 100, 900, 500)
+            << size << least;
+        QTest::newRow("screen with an offset: right of it")
+            << QRect(-1900, 0, 600, 400) << QRect(-1920, 0, 1920, 1080) << QRect(-1300, 0, 900, 500)
+            << size << least;
+        QTest::newRow("no side for all of it: the largest, cut to it")
+            << QRect(0, 0, 600, 400) << QRect(0, 0, 1024, 768) << QRect(0, 400, 900, 368) << size
+            << least;
+        QTest::newRow("a screen too small for both: on it, over the window")
+            << QRect(0, 0, 607, 410) << QRect(0, 0, 720, 450) << QRect(0, 0, 720, 450) << size
+            << least;
+        QTest::newRow("too small, the window to the right: as far right as it goes")
+            << QRect(100, 30, 500, 400) << QRect(0, 0, 720, 450) << QRect(0, 0, 720, 450) << size
+            << least;
+        QTest::newRow("no room at its smallest: over the least of it")
+            << QRect(0, 0, 600, 400) << QRect(0, 0, 1024, 768) << QRect(0, 268, 900, 500) << size
+            << QSize(480, 400);
+        QTest::newRow("a small map fits right of it")
+            << QRect(100, 30, 500, 400) << QRect(0, 0, 1000, 450) << QRect(600, 30, 400, 300)
+            << QSize(400, 300) << least;
+    }
+
+    void placedBesideTheMainWindow() {
+        QFETCH(QRect, main);
+        QFETCH(QRect, screen);
+        QFETCH(QRect, expected);
+        QFETCH(QSize, size);
+        QFETCH(QSize, least);
+        const QRect place = th::PlaceBeside(main, size, least, screen);
+        QCOMPARE(place, expected);
+        QVERIFY(screen.contains(place));
+    }
+
+    // On any screen the map opens on it, at least its smallest size fits, and it stays off the
+    // main window wherever the screen leaves room for that.
+    void opensOnTheScreenBesideTheWindow() {
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        QVERIFY(QTest::qWaitForWindowExposed(map));
+        const QRect screen = form->screen()->availableGeometry();
+        const QRect main = form->frameGeometry();
+        QTRY_VERIFY2(screen.contains(map->frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
+                                    .arg(map->frameGeometry().x())
+                                    .arg(map->frameGeometry().y())
+                                    .arg(map->frameGeometry().width())
+                                    .arg(map->frameGeometry().height())
+                                    .arg(screen.width())
+                                    .arg(screen.height())));
+        QVERIFY(map->minimumSizeHint().height() <= screen.height() / 2);
+        const int frameHeight = main.height() - form->height();
+        const int least = th::SongMapView::HeightFor(th::SongMapView::kMinLaneHeight) + 60;
+        const bool room = screen.right() - main.right() >= 480 + 20 ||
+                          main.left() - screen.left() >= 480 + 20 ||
+                          screen.bottom() - main.bottom() >= least + frameHeight ||
+                          main.top() - screen.top() >= least + frameHeight;
+        if (room)
+            QVERIFY(!map->frameGeometry().intersects(main));
+        // All eight lanes in view, the ruler above them.
+        QVERIFY2(map->View->LaneRect(8).bottom() < map->Scroll->viewport()->height(),
+                 qPrintable(QStringLiteral("%1 %2")
+                                .arg(map->View->LaneRect(8).bottom())
+                                .arg(map->Scroll->viewport()->height())));
+    }
+
+    // The lanes share the window's height, down to their smallest; below that the map scrolls.
+    void lanesGrowWithTheWindow_data() {
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("allInView");
+        QTest::newRow("tall") << 900 << true;
+        QTest::newRow("first size") << 504 << true;
+        QTest::newRow("low") << 340 << true;
+        QTest::newRow("lower than the smallest lanes") << 200 << false;
+    }
+
+    void lanesGrowWithTheWindow() {
+        QFETCH(int, height);
+        QFETCH(bool, allInView);
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        map->resize(900, height);
+        QVERIFY(QTest::qWaitForWindowExposed(map));
+        QTRY_COMPARE(map->height(), height);
+        th::SongMapView* view = map->View;
+        const int viewport = map->Scroll->viewport()->height();
+        QCOMPARE(view->LaneHeight(), std::max(th::SongMapView::kMinLaneHeight,
+                                              (viewport - th::SongMapView::HeightFor(0)) / 8));
+        QCOMPARE(view->LaneRect(8).bottom() < viewport, allInView);
+        // At the whole song's width no scrolling, up and down only when the lanes can't shrink.
+        QTRY_VERIFY(!map->Scroll->horizontalScrollBar()->isVisible());
+        QTRY_COMPARE(map->Scroll->verticalScrollBar()->isVisible(), !allInView);
+        // What is heard keeps its share of each lane, what is hidden the band below it.
+        QVERIFY(view->PlayHeight() >= view->LaneHeight() / 2);
+        QVERIFY(view->PlayHeight() + 8 < view->LaneHeight());
+        // The hidden part of entry 0002 under the punch-in is found in its band.
+        const int x = static_cast<int>(view->XOf(17 * 44100.0));
+        QVERIFY(view->TipAt(QPoint(x, view->LaneRect(2).bottom() - 2)).endsWith("not heard"));
+        if (height == 900)
+            QVERIFY(view->LaneHeight() > th::SongMapView::kLaneHeight * 3 / 2);
+    }
+
+    // Zoomed in and scrolled, the TR labels are drawn at the left of what is in view and
+    // still solo their track.
+    void labelsStayInViewWhenZoomed() {
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        QVERIFY(QTest::qWaitForWindowExposed(map));
+        map->resize(900, 504);
+        QTRY_COMPARE(map->height(), 504);
+        map->SetZoom(8, 0);
+        QScrollBar* bar = map->Scroll->horizontalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        th::SongMapView* view = map->View;
+        QVERIFY(bar->value() > 1000);
+        QCOMPARE(view->LabelLeft(), bar->value());
+        QCoreApplication::processEvents();
+        const QImage shown = map->Scroll->viewport()->grab().toImage();
+        const qreal dpr = shown.devicePixelRatio();
+        const QColor ink = view->palette().color(QPalette::Text);
+        for (int track : {1, 5, 8}) {
+            const QRect lane = view->LaneRect(track);
+            int inked = 0;
+            for (int x = 4; x < th::SongMapView::kLeft - 6; ++x)
+                for (int y = lane.center().y() - 6; y <= lane.center().y() + 6; ++y)
+                    inked += shown.pixelColor(QPointF(QPointF(x, y) * dpr).toPoint()) == ink;
+            QVERIFY2(inked > 10, qPrintable(QStringLiteral("TR%1: %2").arg(track).arg(inked)));
+        }
+        // No tip of a box under the labels; a click there solos, and moves no cursor.
+        const QPoint onLabel(bar->value() + 10, view->LaneRect(4).center().y());
+        QCOMPARE(view->TipAt(onLabel), QString());
+        QTest::mouseClick(view, Qt::LeftButton, {}, onLabel);
+        QCOMPARE(view->Solo(), (std::array<bool, 8>{false, false, false, true}));
+        QCOMPARE(view->Cursor(), th::SampleCount(0));
+        const QPoint right(onLabel.x() + th::SongMapView::kLeft + 20, onLabel.y());
+        QTest::mouseClick(view, Qt::LeftButton, {}, right);
+        QCOMPARE(view->Cursor(), view->SampleAt(right.x()));
+        // Scrolled back to the start, the labels are where they were.
+        bar->setValue(0);
+        QCOMPARE(view->LabelLeft(), 0);
+    }
+
+    void escapeClosesTheMap() {
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        QVERIFY(QTest::qWaitForWindowExposed(map));
+        QTest::keyClick(map, Qt::Key_Escape);
+        QTRY_VERIFY(!map->isVisible());
+        QVERIFY(form->isVisible());
+        // F3 opens it again.
+        QVERIFY(th::OpenSongMap(*form) == map && map->isVisible());
+    }
+
+    // The canvas takes its colours from the palette: a dark theme gets a dark map.
+    void canvasFollowsThePalette_data() {
+        QTest::addColumn<QColor>("base");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black);
+        QTest::newRow("dark") << QColor(0x1e, 0x1e, 0x1e) << QColor(0xe8, 0xe8, 0xe8);
+    }
+
+    void canvasFollowsThePalette() {
+        QFETCH(QColor, base);
+        QFETCH(QColor, text);
+        th::SongMapWindow* map = th::OpenSongMap(*form);
+        QVERIFY(map);
+        QPalette palette = map->palette();
+        palette.setColor(QPalette::Base, base);
+        palette.setColor(QPalette::Text, text);
+        map->setPalette(palette);
+        QVERIFY(QTest::qWaitForWindowExposed(map));
+        th::SongMapView* view = map->View;
+        const QImage image = view->grab().toImage();
+        const qreal dpr = image.devicePixelRatio();
+        auto pixel = [&](int x, int y) {
+            return image.pixelColor(QPointF(QPointF(x, y) * dpr).toPoint());
+        };
+        // Above the ruler's marks; the empty lane 8; its label.
+        QCOMPARE(pixel(view->width() - 4, 2), base);
+        const QRect lane = view->LaneRect(8);
+        const QColor empty = pixel(lane.center().x(), lane.center().y());
+        QVERIFY(std::abs(empty.lightness() - base.lightness()) < 30);
+        int inked = 0;
+        for (int x = 4; x < th::SongMapView::kLeft - 6; ++x)
+            for (int y = lane.center().y() - 6; y <= lane.center().y() + 6; ++y)
+                inked += pixel(x, y) == text;
+        QVERIFY(inked > 10);
+        if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+            QDir().mkpath(TRACKHAUL_PICTURES);
+            QVERIFY(map->grab().save(QStringLiteral(TRACKHAUL_PICTURES "/song-map-%1.png")
+                                         .arg(QTest::currentDataTag())));
+        }
+    }
+
     void anOpenMapFollowsTheChosenSong() {
         th::SongMapWindow* map = th::OpenSongMap(*form);
         QVERIFY(map);
