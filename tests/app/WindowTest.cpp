@@ -1354,25 +1354,25 @@ private slots:
         ShowTab(1);
         // A song added and one removed: the list follows, the chosen song stays.
         fs::create_directories(cardE->path() / "SONGD");
-        QTRY_VERIFY_WITH_TIMEOUT(form->Z2PComboName->findText("SONGD") >= 0, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Z2PComboName->findText("SONGD") >= 0, 5000);
         QCOMPARE(form->P2ZComboName->findText("SONGD"), form->Z2PComboName->findText("SONGD"));
         QCOMPARE(form->Z2PComboName->currentText(), QStringLiteral("SONGA"));
         fs::remove_all(cardE->path() / "SONGB");
-        QTRY_COMPARE_WITH_TIMEOUT(form->Z2PComboName->findText("SONGB"), -1, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->Z2PComboName->findText("SONGB"), -1, 5000);
         QCOMPARE(form->Z2PComboName->currentText(), QStringLiteral("SONGA"));
         // A folder added under an expanded one, another removed; a WAV file in the selected one.
         fs::create_directories(pc->path() / "New");
         fs::remove(pc->path() / "Old");
-        QTRY_COMPARE_WITH_TIMEOUT(ChildTexts(node), QStringList({"New"}), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(ChildTexts(node), QStringList({"New"}), 5000);
         QCOMPARE(Current(), node);
         WriteFile(pc->path() / "tr02.wav", MakeWav(Pattern(100, 1)));
-        QTRY_COMPARE_WITH_TIMEOUT(ListNames(), QStringList({"tr02.wav"}), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(ListNames(), QStringList({"tr02.wav"}), 5000);
         QCOMPARE(ExportEnabled(),
                  QList<bool>({false, true, false, false, false, false, false, false}));
 
         // The card's folder goes: its drive and songs go, the buttons disable.
         cardE.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(form->Z2PComboDrive->findText("E:"), -1, 2500);
+        QTRY_COMPARE_WITH_TIMEOUT(form->Z2PComboDrive->findText("E:"), -1, 5000);
         QCOMPARE(form->Z2PComboName->count(), 0);
         QVERIFY(!form->Z2PBtnConv->isEnabled() && !form->P2ZBtnConv->isEnabled());
     }
