@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -55,8 +56,9 @@ int main(int argc, char** argv) {
         for (std::uint32_t n = 0; n < rate; ++n)
             for (int c = 0; c < channels; ++c) {
                 const double t = static_cast<double>(n) / rate;
-                const double v = 0.3 * std::sin(2 * M_PI * (110.0 * track + 50 * c) * t) +
-                                 0.2 * std::sin(2 * M_PI * 3000 * t) + noise(rng);
+                const double v =
+                    0.3 * std::sin(2 * std::numbers::pi * (110.0 * track + 50 * c) * t) +
+                    0.2 * std::sin(2 * std::numbers::pi * 3000 * t) + noise(rng);
                 const auto s = static_cast<std::int32_t>(std::lround(v * 8388607));
                 char* p = &second[(static_cast<std::size_t>(n) * channels + c) * 3];
                 p[0] = static_cast<char>(s & 0xff);
