@@ -365,7 +365,10 @@ const StaleCase kStaleCases[] = {
     // The song's list was replaced after all (a rename that left both): it names every file.
     {"SongListIsTheNewOne", "complete",
      [](ExportFixture& f) {
-         fs::copy_file(f.song / "SONG1.ADL.tmp", f.adl, fs::copy_options::overwrite_existing);
+         // Removed first: the Windows runtime's copy refuses an existing file even when told
+         // to overwrite it.
+         fs::remove(f.adl);
+         fs::copy_file(f.song / "SONG1.ADL.tmp", f.adl);
      },
      KeptAnd({"ZT60006.WAV", "zt60002.wav"})},
 };
