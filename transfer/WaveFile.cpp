@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace th {
@@ -151,38 +152,12 @@ void ExplainMissingChunk(std::FILE* f, const std::string& path, const char (&id)
 
 } // namespace
 
-std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* why) {
-    FilePtr f = OpenForReading(path, why);
-    if (!f)
-        return std::nullopt;
-    const auto spot = FindChunk(f.get(), "fmt ");
-    if (!spot) {
-        ExplainMissingChunk(f.get(), path, "fmt ", why);
-        return std::nullopt;
-    }
+namespace {
 
-    unsigned char record[kFormatBytes] = {};
-    const std::size_t count = std::min<std::size_t>(spot->size, kFormatBytes);
-    if (!Seek(f.get(), spot->dataStart, SEEK_SET) || !ReadExact(f.get(), record, count)) {
-        if (why)
-            *why = {path, SystemReason(errno)};
-        return std::nullopt;
-    }
-
-    WaveFormatInfo info;
-    info.format.formatTag = Le16(record);
-    info.format.channels = Le16(record + 2);
-    info.format.samplesPerSec = Le32(record + 4);
-    info.format.avgBytesPerSec = Le32(record + 8);
-    info.format.blockAlign = Le16(record + 12);
-    info.format.bitsPerSample = Le16(record + 14);
-    info.format.extraSize = Le16(record + 16);
-    info.riffSize = spot->riffSize;
-    return info;
-}
-
-std::optional<std::string> ReadFormatChunk(const std::string& path, std::size_t maxBytes,
-                                           Failure* why) {
+// The first `maxBytes` bytes of the file's "fmt " chunk, with where the chunk was found; the
+// file named with the reason when it has none or can't be read.
+std::optional<std::pair<std::string, ChunkSpot>> ReadFmt(const std::string& path,
+                                                         std::size_t maxBytes, Failure* why) {
     FilePtr f = OpenForReading(path, why);
     if (!f)
         return std::nullopt;
@@ -198,7 +173,37 @@ std::optional<std::string> ReadFormatChunk(const std::string& path, std::size_t 
             *why = {path, SystemReason(errno)};
         return std::nullopt;
     }
-    return record;
+    return std::pair{std::move(record), *spot};
+}
+
+} // namespace
+
+std::optional<WaveFormatInfo> ReadWaveFormat(const std::string& path, Failure* why) {
+    const auto fmt = ReadFmt(path, kFormatBytes, why);
+    if (!fmt)
+        return std::nullopt;
+    unsigned char record[kFormatBytes] = {};
+    std::memcpy(record, fmt->first.data(), fmt->first.size());
+    const ChunkSpot* spot = &fmt->second;
+
+    WaveFormatInfo info;
+    info.format.formatTag = Le16(record);
+    info.format.channels = Le16(record + 2);
+    info.format.samplesPerSec = Le32(record + 4);
+    info.format.avgBytesPerSec = Le32(record + 8);
+    info.format.blockAlign = Le16(record + 12);
+    info.format.bitsPerSample = Le16(record + 14);
+    info.format.extraSize = Le16(record + 16);
+    info.riffSize = spot->riffSize;
+    return info;
+}
+
+std::optional<std::string> ReadFormatChunk(const std::string& path, std::size_t maxBytes,
+                                           Failure* why) {
+    auto fmt = ReadFmt(path, maxBytes, why);
+    if (!fmt)
+        return std::nullopt;
+    return std::move(fmt->first);
 }
 
 std::optional<std::uint32_t> ReadDataSize(const std::string& path) {
