@@ -49,8 +49,12 @@ std::optional<std::size_t> CopyFileRange(std::FILE* from, std::uint64_t offset, 
 // without a seek where the system allows it (elsewhere the stream is moved). Returns the bytes
 // read: fewer than `count` at the end of the file or on an error.
 std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std::size_t count);
-// Whether ReadFileAt leaves the stream alone, and so may run on several threads at once for
-// one stream.
+// Writes `count` bytes to `to` at file offset `offset`, without a seek where the system allows
+// it (elsewhere the stream is moved). Returns the bytes written: fewer than `count` on a
+// failure, with errno telling why. The stream must be unbuffered.
+std::size_t WriteFileAt(std::FILE* to, std::uint64_t offset, const void* data, std::size_t count);
+// Whether ReadFileAt and WriteFileAt leave the stream alone, and so may run on several
+// threads at once for one stream.
 #ifdef _WIN32
 inline constexpr bool kPositionalReads = false;
 #else

@@ -149,4 +149,32 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
     }
     return done;
 }
+
+std::size_t WriteFileAt(std::FILE* to, std::uint64_t offset, const void* data, std::size_t count) {
+    if (count == 0)
+        return 0;
+    if (detail::InjectedFault(FileOp::Write, to) != 0)
+        return 0;
+    const int fd = ::fileno(to);
+    const auto* in = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < count) {
+        if (offset > static_cast<std::uint64_t>(INT64_MAX) - done) {
+            errno = EFBIG;
+            break;
+        }
+        const ssize_t n = ::pwrite(fd, in + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        if (n == 0) {
+            errno = ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 } // namespace platform

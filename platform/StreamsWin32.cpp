@@ -26,6 +26,17 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
     return std::fread(buffer, 1, count, from);
 }
 
+std::size_t WriteFileAt(std::FILE* to, std::uint64_t offset, const void* data, std::size_t count) {
+    if (count == 0)
+        return 0;
+    if (InjectedFault(FileOp::Write, to) != 0)
+        return 0;
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        _fseeki64(to, static_cast<__int64>(offset), SEEK_SET) != 0)
+        return 0;
+    return std::fwrite(data, 1, count, to);
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     const std::wstring native = WideNative(path);
     if (native.empty())

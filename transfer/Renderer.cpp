@@ -4,11 +4,13 @@
 #include "transfer/WaveFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -20,39 +22,41 @@ namespace {
 // Sources are read in blocks of this size, at multiples of it in the file: a card answers a
 // few large requests far sooner than many small ones.
 constexpr std::size_t kBlockBytes = 1 << 20;
-// Output is written in writes of this size.
-constexpr std::size_t kOutBytes = 512 << 10;
-// Sources a track keeps open at once; the least recently used one is closed for a new one.
+// The output is cut into pieces of this size at multiples of it in the file (the first starts
+// after the header), each written in one write.
+constexpr std::size_t kPieceBytes = 512 << 10;
+// Sources a worker keeps open at once; the least recently used one is closed for a new one.
 constexpr std::size_t kOpenSources = 16;
-// The output buffers' bytes stand this far from their file offsets' place within a page.
-// Source audio mostly starts at byte 44 of its file and the output's at byte 46: with the
-// buffers aligned like the output, every read into them lands 2 bytes after its place in the
-// system's page, and on some processors (measured: AMD EPYC) the system's copy then runs at a
-// third of its speed, as a copy to an address a little past its source's within a page does.
-// Half a page away, reads and the copies out of blocks run at full speed, and writes stay
-// aligned like the file within each 64-byte line.
-constexpr std::size_t kOutShift = kPageBytes / 2;
+// A piece's bytes stand this far from their file offsets' place within a page. Source audio
+// mostly starts at byte 44 of its file and the output's at byte 46: with the buffer aligned
+// like the output, every read into it lands 2 bytes after its place in the system's page, and
+// on some processors (measured: AMD EPYC) the system's copy then runs at a third of its speed,
+// as a copy to an address a little past its source's within a page does. Half a page away,
+// reads and the copies out of blocks run at full speed, and writes stay aligned like the file
+// within each 64-byte line.
+constexpr std::size_t kPieceShift = kPageBytes / 2;
 
-// Switches for measuring (read once): TRACKHAUL_BLOCKS (blocks kept, 0: none),
-// TRACKHAUL_DIRECT (0: long stretches through the blocks too), TRACKHAUL_WRITER (0: no
-// writer thread), TRACKHAUL_SHIFT (0: output buffers aligned like the output file).
+// Switches for measuring (read once): TRACKHAUL_BLOCKS (blocks kept per worker, 0: none),
+// TRACKHAUL_DIRECT (0: long stretches through the blocks too), TRACKHAUL_HELPER (0: no helper
+// thread), TRACKHAUL_SHIFT (0: pieces aligned like the output file).
 struct Tuning {
     std::size_t blocks = 4;
     bool direct = true;
-    bool writer = true;
+    bool helper = true;
     bool shift = true;
 };
 const Tuning& Tuned() {
     static const Tuning tuning = [] {
         Tuning t;
+        const auto on = [](const char* name, bool& flag) {
+            if (const char* v = std::getenv(name))
+                flag = std::strcmp(v, "0") != 0;
+        };
         if (const char* v = std::getenv("TRACKHAUL_BLOCKS"))
             t.blocks = std::strtoul(v, nullptr, 10);
-        if (const char* v = std::getenv("TRACKHAUL_DIRECT"))
-            t.direct = std::strcmp(v, "0") != 0;
-        if (const char* v = std::getenv("TRACKHAUL_WRITER"))
-            t.writer = std::strcmp(v, "0") != 0;
-        if (const char* v = std::getenv("TRACKHAUL_SHIFT"))
-            t.shift = std::strcmp(v, "0") != 0;
+        on("TRACKHAUL_DIRECT", t.direct);
+        on("TRACKHAUL_HELPER", t.helper);
+        on("TRACKHAUL_SHIFT", t.shift);
         return t;
     }();
     return tuning;
@@ -65,78 +69,213 @@ unsigned char* PageAligned(std::unique_ptr<unsigned char[]>& memory, std::size_t
     return memory.get() + (kPageBytes - at % kPageBytes) % kPageBytes;
 }
 
+constexpr std::uint64_t kNoPiece = std::numeric_limits<std::uint64_t>::max();
+
 } // namespace
 
-// Writes the output's full buffers on a thread of its own, in the order handed over, while the
-// renderer reads the sources into the next buffer.
-class OutputWriter {
-public:
-    OutputWriter() : thread_([this] { Run(); }) {}
-    ~OutputWriter() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
+// What the workers of one track share: the plan, the output, the next piece to take, and how
+// the track went.
+struct TrackRenderer::Shared {
+    Shared(const TrackPlan& p, const std::vector<std::string>& sourcePaths, WaveWriter& output)
+        : plan(p), paths(sourcePaths), out(output),
+          pieces((kWrittenHeaderBytes + std::uint64_t{p.end} + kPieceBytes - 1) / kPieceBytes) {}
+    const TrackPlan& plan;
+    const std::vector<std::string>& paths;
+    WaveWriter& out;
+    const std::uint64_t pieces;
+    std::atomic<std::uint64_t> next{0};
+    std::atomic<bool> stop{false};
+    std::atomic<std::uint64_t> helperBytes{0}; // of the pieces the helper finished
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool helperDone = false;
+    // The earliest piece that failed and why (empty: the output failed, it tells why), so
+    // that the reason told does not depend on which worker came first.
+    std::uint64_t failedPiece = kNoPiece;
+    Failure failure;
 
-    // Queues `count` bytes at `data` for `out`; both stay untouched until the write is done.
-    // Returns the write's number for WaitFor.
-    std::uint64_t Hand(WaveWriter& out, const unsigned char* data, std::size_t count) {
+    // Output audio bytes [from, to) of piece k.
+    BytePos From(std::uint64_t k) const {
+        return static_cast<BytePos>(std::max<std::uint64_t>(k * kPieceBytes, kWrittenHeaderBytes) -
+                                    kWrittenHeaderBytes);
+    }
+    BytePos To(std::uint64_t k) const {
+        return static_cast<BytePos>(
+            std::min<std::uint64_t>((k + 1) * kPieceBytes, kWrittenHeaderBytes + plan.end) -
+            kWrittenHeaderBytes);
+    }
+    void Failed(std::uint64_t k, const Failure& why) {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            jobs_.push_back({&out, data, count});
-            ++handed_;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (k < failedPiece) {
+                failedPiece = k;
+                failure = why;
+            }
         }
-        changed_.notify_all();
-        return handed_;
+        stop = true;
     }
-    // Waits until the writes up to number `n` are done; false when any write failed.
-    bool WaitFor(std::uint64_t n) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return done_ >= n; });
-        return !failed_;
+};
+
+// Fills pieces of the output from the plan and writes each at its place. Each worker keeps
+// its own open sources and blocks, so that two never wait for each other but to take a piece.
+class TrackRenderer::Worker {
+public:
+    // A new track: the last one's sources are closed and its blocks forgotten.
+    void Begin(std::size_t sources) {
+        sources_.clear();
+        sources_.resize(sources);
+        openSources_ = 0;
+        for (Block& b : blocks_)
+            b.source = -1;
+        why_ = {};
     }
-    std::uint64_t Handed() const { return handed_; }
-    // A new output: earlier failures are forgotten. Only once everything handed is done.
-    void Reset() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        failed_ = false;
+    void End() { sources_.clear(); }
+
+    // Fills piece k and writes it. `produced` (may be null) hears of every part filled and
+    // stops the piece by returning false. False when the piece failed or was stopped; why()
+    // tells a failed read, the output its own failures.
+    template <typename Produced> bool Do(Shared& s, std::uint64_t k, Produced&& produced) {
+        if (!buffer_) {
+            const std::size_t shift = Tuned().shift ? kPieceShift : 0;
+            buffer_ = PageAligned(memory_, kPieceBytes + shift) + shift;
+        }
+        const BytePos from = s.From(k);
+        const BytePos to = s.To(k);
+        unsigned char* const first =
+            buffer_ + (std::uint64_t{kWrittenHeaderBytes} + from - k * kPieceBytes);
+        const std::vector<PlanStretch>& stretches = s.plan.stretches;
+        auto it = std::upper_bound(stretches.begin(), stretches.end(), from,
+                                   [](BytePos p, const PlanStretch& st) { return p < st.end; });
+        for (BytePos pos = from; pos < to; ++it) {
+            const BytePos end = std::min(it->end, to);
+            if (!Fill(s, *it, pos, end, first + (pos - from), produced))
+                return false;
+            pos = end;
+        }
+        return s.out.WriteAt(from, first, to - from);
     }
+    const Failure& why() const { return why_; }
 
 private:
-    struct Job {
-        WaveWriter* out;
-        const unsigned char* data;
-        std::size_t count;
+    struct Source {
+        std::unique_ptr<WaveReader> reader;
+        std::uint64_t lastUse = 0;
+        std::vector<bool> fetched; // blocks of the file read once already (see Fill)
     };
-    void Run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return stop_ || !jobs_.empty(); });
-            if (jobs_.empty())
-                return;
-            const Job job = jobs_.front();
-            lock.unlock();
-            // A write after a failed one is refused by the output itself.
-            const bool ok = job.out->Write(job.data, job.count);
-            lock.lock();
-            jobs_.pop_front();
-            ++done_;
-            failed_ = failed_ || !ok;
-            changed_.notify_all();
+    // One block of a source in memory: file offsets [index, index + 1) * kBlockBytes.
+    struct Block {
+        std::int32_t source = -1;
+        std::uint64_t index = 0;
+        std::uint64_t lastUse = 0;
+        std::unique_ptr<unsigned char[]> memory;
+        unsigned char* bytes = nullptr; // page-aligned inside memory
+    };
+
+    // Output bytes [pos, end) of stretch `st` into `to`, in parts of at most one block.
+    // A source's bytes come from blocks kept in memory, so that short events from a few
+    // sources cost a few large reads whatever their order. What is left of a long stretch,
+    // and a piece of a block read once before (the system keeps those bytes), is read straight
+    // into place.
+    template <typename Produced>
+    bool Fill(Shared& s, const PlanStretch& st, BytePos pos, BytePos end, unsigned char* to,
+              Produced&& produced) {
+        WaveReader* reader = nullptr;
+        if (st.source >= 0 && !(reader = Open(s, st.source)))
+            return false;
+        const Tuning& tuning = Tuned();
+        std::uint64_t at = st.sourceAt + (pos - st.start);
+        while (pos < end) {
+            std::size_t part = std::min<std::size_t>(end - pos, kBlockBytes);
+            if (!reader) {
+                std::memset(to, 0, part);
+            } else {
+                const std::uint64_t fileAt = reader->DataStart() + at;
+                const std::uint64_t index = fileAt / kBlockBytes;
+                const auto inBlock = static_cast<std::size_t>(fileAt % kBlockBytes);
+                const Source& source = sources_[static_cast<std::size_t>(st.source)];
+                const Block* block = Cached(st.source, index);
+                const bool fetched = index < source.fetched.size() && source.fetched[index];
+                const bool longLeft = tuning.direct && st.end - pos >= kBlockBytes;
+                if (!block && (longLeft || fetched || tuning.blocks == 0)) {
+                    reader->ReadAt(at, to, part);
+                } else {
+                    if (!block)
+                        block = Load(st.source, *reader, index);
+                    part = std::min(part, kBlockBytes - inBlock);
+                    std::memcpy(to, block->bytes + inBlock, part);
+                }
+                at += part;
+            }
+            to += part;
+            pos += static_cast<BytePos>(part);
+            if (!produced(part))
+                return false;
         }
+        return true;
     }
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Job> jobs_;
-    std::uint64_t handed_ = 0; // written by the renderer's thread only
-    std::uint64_t done_ = 0;
-    bool failed_ = false;
-    bool stop_ = false;
-    std::thread thread_; // last: starts once the rest is ready
+    WaveReader* Open(Shared& s, std::int32_t source) {
+        Source& src = sources_[static_cast<std::size_t>(source)];
+        src.lastUse = ++uses_;
+        if (src.reader)
+            return src.reader.get();
+        if (openSources_ == kOpenSources) {
+            Source* oldest = nullptr;
+            for (Source& other : sources_)
+                if (other.reader && (!oldest || other.lastUse < oldest->lastUse))
+                    oldest = &other;
+            oldest->reader.reset();
+            --openSources_;
+        }
+        src.reader = OpenWaveData(s.paths[static_cast<std::size_t>(source)], &why_);
+        if (!src.reader)
+            return nullptr;
+        ++openSources_;
+        return src.reader.get();
+    }
+
+    const Block* Cached(std::int32_t source, std::uint64_t index) {
+        for (Block& b : blocks_) {
+            if (b.source == source && b.index == index) {
+                b.lastUse = ++uses_;
+                return &b;
+            }
+        }
+        return nullptr;
+    }
+
+    const Block* Load(std::int32_t source, WaveReader& reader, std::uint64_t index) {
+        Block* slot = nullptr;
+        if (blocks_.size() < Tuned().blocks) {
+            slot = &blocks_.emplace_back();
+            slot->bytes = PageAligned(slot->memory, kBlockBytes);
+        } else {
+            slot = &*std::min_element(
+                blocks_.begin(), blocks_.end(),
+                [](const Block& a, const Block& b) { return a.lastUse < b.lastUse; });
+        }
+        // The block's audio: file offsets index * kBlockBytes on, but none before the data.
+        const std::uint64_t first = index * kBlockBytes;
+        const std::uint64_t from = std::max(first, reader.DataStart());
+        reader.ReadAt(from - reader.DataStart(), slot->bytes + (from - first),
+                      static_cast<std::size_t>(first + kBlockBytes - from));
+        slot->source = source;
+        slot->index = index;
+        slot->lastUse = ++uses_;
+        std::vector<bool>& fetched = sources_[static_cast<std::size_t>(source)].fetched;
+        if (fetched.size() <= index)
+            fetched.resize(index + 1);
+        fetched[index] = true;
+        return slot;
+    }
+
+    std::vector<Source> sources_; // as TrackPlan::sources
+    std::size_t openSources_ = 0;
+    std::vector<Block> blocks_;
+    std::uint64_t uses_ = 0;
+    std::unique_ptr<unsigned char[]> memory_;
+    unsigned char* buffer_ = nullptr; // one piece, inside memory_
+    Failure why_;
 };
 
 TrackRenderer::TrackRenderer(TransferUi& ui, const Selection& sel, const SongEventTable& table)
@@ -158,32 +297,97 @@ bool TrackRenderer::RenderTrack(int n) {
         return false;
     Written = 0;
     unreported_ = 0;
-    for (const PlanStretch& s : Plan.stretches) {
-        stretch_ = &s;
-        CurRow = s.row;
-        Pos = s.start;
-        End = s.end;
-        const bool ok = s.source < 0 ? WriteSilence(End - Pos) : CopyRange();
-        // A click on Cancel that the last pump processed stops the track here too.
-        if (!ok || ui_.Cancelled())
-            return Fail();
+    helperSeen_ = 0;
+
+    Shared shared(Plan, paths_, *out_);
+    shared_ = &shared;
+    for (auto& w : workers_) {
+        if (!w)
+            w = std::make_unique<Worker>();
+        w->Begin(Plan.sources.size());
     }
-    stretch_ = nullptr;
+    // The helper reads and writes at offsets of the files it shares with this thread, which
+    // only some systems allow; where no thread can be made, this thread does it all.
+    std::thread helper;
+    if (Tuned().helper && platform::kPositionalReads && shared.pieces > 1) {
+        try {
+            helper = std::thread([this, &shared] {
+                Work(*workers_[1], shared, false);
+                std::lock_guard<std::mutex> lock(shared.mutex);
+                shared.helperDone = true;
+                shared.changed.notify_all();
+            });
+        } catch (const std::system_error&) {
+        }
+    }
+    bool ok = Work(*workers_[0], shared, true);
+    if (helper.joinable()) {
+        // The pump keeps running, and Cancel is seen, while the helper ends its last piece.
+        std::unique_lock<std::mutex> lock(shared.mutex);
+        while (!shared.helperDone) {
+            shared.changed.wait_for(lock, std::chrono::milliseconds(20));
+            lock.unlock();
+            if (!Produced(0) || ui_.Cancelled())
+                shared.stop = true;
+            ui_.ProcessMessages();
+            lock.lock();
+        }
+        lock.unlock();
+        helper.join();
+    }
+    ok = ok && shared.failedPiece == kNoPiece && !ui_.Cancelled();
+    if (ok)
+        ok = Produced(0); // the helper's last pieces
+    if (!ok && !shared.failure.reason.empty())
+        Explain(shared.failure.file, shared.failure.reason);
+    workers_[0]->End();
+    workers_[1]->End();
+    shared_ = nullptr;
+    if (!ok)
+        return Fail();
     ui_.Advance(unreported_);
     unreported_ = 0;
     return Finish();
 }
 
+bool TrackRenderer::Work(Worker& worker, Shared& shared, bool progress) {
+    for (;;) {
+        const std::uint64_t k = shared.next.fetch_add(1);
+        if (k >= shared.pieces || shared.stop)
+            return true;
+        const bool done =
+            progress ? worker.Do(shared, k, [this](std::size_t bytes) { return Produced(bytes); })
+                     : worker.Do(shared, k, [](std::size_t) { return true; });
+        if (!done) {
+            // A stop for Cancel is no failure of the piece.
+            if (!(progress && ui_.Cancelled()))
+                shared.Failed(k, worker.why());
+            shared.stop = true;
+            return false;
+        }
+        if (!progress)
+            shared.helperBytes += shared.To(k) - shared.From(k);
+    }
+}
+
 bool TrackRenderer::PrepareTrack(int n) {
     Plan = PlanTrack(table_, n);
     TrackEnd = Plan.end;
-    sources_.clear();
-    sources_.resize(Plan.sources.size());
-    openSources_ = 0;
-    for (Block& b : blocks_)
-        b.source = -1; // they hold the last track's sources
     if (TrackEnd == 0)
         return false;
+    // The folder is searched for a name that differs in letter case once per track; the path
+    // keeps the name as found.
+    paths_.clear();
+    for (const std::string& name : Plan.sources) {
+        std::string path = sel_.DriveRoot + "\\" + sel_.SongName() + "\\" + name;
+        if (name.find_first_of("\\/") == std::string::npos) {
+            const std::string native = platform::NativePath(path);
+            const std::size_t cut = native.find_last_of("\\/");
+            if (!native.empty() && cut != std::string::npos)
+                path.replace(path.size() - name.size(), name.size(), native.substr(cut + 1));
+        }
+        paths_.push_back(std::move(path));
+    }
     ui_.SetMax(TrackEnd);
     ui_.SetPosition(0);
     ui_.SetMin(0);
@@ -207,75 +411,28 @@ bool TrackRenderer::OpenOutput(int n) {
     }
     // The whole track is written, from 0 to TrackEnd.
     out_->Reserve(TrackEnd);
-    if (!writerTried_ && Tuned().writer) {
-        writerTried_ = true;
-        try {
-            writer_ = std::make_unique<OutputWriter>();
-        } catch (const std::system_error&) {
-            // No thread to be had: the renderer writes itself.
-        }
-    }
-    if (writer_)
-        writer_->Reset(); // the last track's writes were all waited for
-    const std::size_t shift = Tuned().shift ? kOutShift : 0;
-    for (std::size_t k = 0; k < (writer_ ? kOutBuffers : 1); ++k)
-        if (!outBuffers_[k])
-            outBuffers_[k] = PageAligned(outMemory_[k], kOutBytes + shift) + shift;
-    outSide_ = 0;
-    outBuffer_ = outBuffers_[0];
-    outFrom_ = outTo_ = kWrittenHeaderBytes % kOutBytes;
     return true;
 }
 
 bool TrackRenderer::CloseOutput() {
     bool ok = true;
     if (out_) {
-        ok = Flush();
-        ok = Settle() && ok;
-        ok = out_->Close() && ok;
+        ok = out_->Close();
         if (!ok)
             Explain(OutBase + ".wav", SystemReason(out_->Error()));
         out_.reset();
     }
-    for (Source& s : sources_)
-        s.reader.reset();
-    openSources_ = 0;
     return ok;
-}
-
-bool TrackRenderer::Flush() {
-    const bool full = outTo_ == kOutBytes;
-    bool ok = true;
-    if (!writer_) {
-        ok = outTo_ == outFrom_ || out_->Write(outBuffer_ + outFrom_, outTo_ - outFrom_);
-    } else {
-        if (outTo_ > outFrom_)
-            writer_->Hand(*out_, outBuffer_ + outFrom_, outTo_ - outFrom_);
-        if (full) {
-            // The next buffer is free once its last write, kOutBuffers - 1 writes ago, is done.
-            outSide_ = (outSide_ + 1) % kOutBuffers;
-            outBuffer_ = outBuffers_[outSide_];
-            const std::uint64_t handed = writer_->Handed();
-            ok = writer_->WaitFor(handed < kOutBuffers ? 0 : handed - (kOutBuffers - 1));
-        }
-    }
-    outFrom_ = outTo_ = full ? 0 : outTo_;
-    return ok;
-}
-
-bool TrackRenderer::Settle() {
-    return !writer_ || writer_->WaitFor(writer_->Handed());
-}
-
-std::size_t TrackRenderer::Room() {
-    if (outTo_ == kOutBytes && !Flush())
-        return 0;
-    return kOutBytes - outTo_;
 }
 
 // Progress moves and the pump runs once per block of output, whatever the number of events:
 // the dialog stays live and Cancel is seen within a block.
 bool TrackRenderer::Produced(std::size_t bytes) {
+    if (shared_) {
+        const std::uint64_t helper = shared_->helperBytes.load();
+        bytes += static_cast<std::size_t>(helper - helperSeen_);
+        helperSeen_ = helper;
+    }
     Written += static_cast<BytePos>(bytes);
     unreported_ += static_cast<std::uint32_t>(bytes);
     while (unreported_ >= kCopyBlock) {
@@ -284,131 +441,6 @@ bool TrackRenderer::Produced(std::size_t bytes) {
         if (ui_.Cancelled())
             return false;
         ui_.ProcessMessages();
-    }
-    return true;
-}
-
-bool TrackRenderer::WriteSilence(BytePos count) {
-    while (count > 0) {
-        const std::size_t room = Room();
-        if (room == 0)
-            return false;
-        const std::size_t part = std::min<std::size_t>(count, room);
-        std::memset(outBuffer_ + outTo_, 0, part);
-        outTo_ += part;
-        count -= static_cast<BytePos>(part);
-        if (!Produced(part))
-            return false;
-    }
-    return true;
-}
-
-WaveReader* TrackRenderer::Open(std::int32_t source) {
-    Source& s = sources_[static_cast<std::size_t>(source)];
-    s.lastUse = ++uses_;
-    if (s.reader)
-        return s.reader.get();
-    if (s.path.empty()) {
-        // The folder is searched for a name that differs in letter case once per track; the
-        // path keeps the name as found, so reopening it later needs no search.
-        const std::string& name = Plan.sources[static_cast<std::size_t>(source)];
-        s.path = sel_.DriveRoot + "\\" + sel_.SongName() + "\\" + name;
-        if (name.find_first_of("\\/") == std::string::npos) {
-            const std::string native = platform::NativePath(s.path);
-            const std::size_t cut = native.find_last_of("\\/");
-            if (!native.empty() && cut != std::string::npos)
-                s.path.replace(s.path.size() - name.size(), name.size(), native.substr(cut + 1));
-        }
-    }
-    std::unique_ptr<WaveReader> reader = OpenWaveData(s.path, &Why);
-    if (!reader)
-        return nullptr;
-    if (openSources_ == kOpenSources) {
-        Source* oldest = nullptr;
-        for (Source& other : sources_)
-            if (other.reader && (!oldest || other.lastUse < oldest->lastUse))
-                oldest = &other;
-        oldest->reader.reset();
-        --openSources_;
-    }
-    s.reader = std::move(reader);
-    ++openSources_;
-    return s.reader.get();
-}
-
-const TrackRenderer::Block* TrackRenderer::Cached(std::int32_t source, std::uint64_t index) {
-    for (Block& b : blocks_) {
-        if (b.source == source && b.index == index) {
-            b.lastUse = ++uses_;
-            return &b;
-        }
-    }
-    return nullptr;
-}
-
-const TrackRenderer::Block* TrackRenderer::Load(std::int32_t source, WaveReader& reader,
-                                                std::uint64_t index) {
-    Block* slot = nullptr;
-    if (blocks_.size() < Tuned().blocks) {
-        slot = &blocks_.emplace_back();
-        slot->bytes = PageAligned(slot->memory, kBlockBytes);
-    } else {
-        slot =
-            &*std::min_element(blocks_.begin(), blocks_.end(), [](const Block& a, const Block& b) {
-                return a.lastUse < b.lastUse;
-            });
-    }
-    // The block's audio: file offsets index * kBlockBytes on, but none before the data.
-    const std::uint64_t first = index * kBlockBytes;
-    const std::uint64_t from = std::max(first, reader.DataStart());
-    reader.ReadAt(from - reader.DataStart(), slot->bytes + (from - first),
-                  static_cast<std::size_t>(first + kBlockBytes - from));
-    slot->source = source;
-    slot->index = index;
-    slot->lastUse = ++uses_;
-    std::vector<bool>& fetched = sources_[static_cast<std::size_t>(source)].fetched;
-    if (fetched.size() <= index)
-        fetched.resize(index + 1);
-    fetched[index] = true;
-    return slot;
-}
-
-// A stretch is copied from blocks of its source kept in memory, so that short events from a
-// few sources cost a few large reads whatever their order. A long stretch, and a piece of a
-// block read once before (the system keeps those bytes), is read straight into place.
-bool TrackRenderer::CopyRange() {
-    const PlanStretch& s = *stretch_;
-    WaveReader* reader = Open(s.source);
-    if (!reader)
-        return false;
-    Source& source = sources_[static_cast<std::size_t>(s.source)];
-    const Tuning& tuning = Tuned();
-    std::uint64_t at = s.sourceAt + (Pos - s.start);
-    std::size_t count = End - Pos;
-    while (count > 0) {
-        const std::size_t room = Room();
-        if (room == 0)
-            return false;
-        unsigned char* to = outBuffer_ + outTo_;
-        const std::uint64_t fileAt = reader->DataStart() + at;
-        const std::uint64_t index = fileAt / kBlockBytes;
-        const std::size_t inBlock = static_cast<std::size_t>(fileAt % kBlockBytes);
-        std::size_t part = std::min(count, room);
-        const Block* block = Cached(s.source, index);
-        const bool fetched = index < source.fetched.size() && source.fetched[index];
-        if (!block && ((tuning.direct && count >= kBlockBytes) || fetched || tuning.blocks == 0)) {
-            reader->ReadAt(at, to, part);
-        } else {
-            if (!block)
-                block = Load(s.source, *reader, index);
-            part = std::min(part, kBlockBytes - inBlock);
-            std::memcpy(to, block->bytes + inBlock, part);
-        }
-        outTo_ += part;
-        at += part;
-        count -= part;
-        if (!Produced(part))
-            return false;
     }
     return true;
 }
@@ -438,11 +470,9 @@ void TrackRenderer::Explain(const std::string& file, const std::string& reason) 
 
 bool TrackRenderer::Fail() {
     // A failed write is told by the output; otherwise the track stopped for Cancel.
-    Settle();
     const int error = out_ ? out_->Error() : 0;
     Explain(OutBase + ".wav", error == 0 && ui_.Cancelled() ? std::string(kReasonCancelled)
                                                             : SystemReason(error ? error : EIO));
-    outTo_ = outFrom_; // the file goes: what is buffered need not be written
     CloseOutput();
     platform::DeleteFile(OutBase);
     return false;

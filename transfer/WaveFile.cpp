@@ -317,6 +317,31 @@ bool WaveWriter::Write(const void* data, std::size_t count) {
     return true;
 }
 
+bool WaveWriter::WriteAt(std::uint64_t at, const void* data, std::size_t count) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!file_ || failed_)
+            return false;
+        if (count == 0)
+            return true;
+        if (at > kMaxDataBytes || count > kMaxDataBytes - at) {
+            // The sizes of a larger file would not fit the header's 32-bit fields.
+            Fail(EFBIG);
+            return false;
+        }
+    }
+    errno = 0;
+    const std::size_t done = platform::WriteFileAt(file_, kHeaderBytes + at, data, count);
+    const int error = errno;
+    std::lock_guard<std::mutex> lock(mutex_);
+    written_ = std::max(written_, at + done);
+    if (done != count) {
+        Fail(error);
+        return false;
+    }
+    return !failed_;
+}
+
 void WaveWriter::Reserve(std::uint64_t audioBytes) {
     if (file_ && !failed_)
         platform::ReserveSpace(file_, kWrittenHeaderBytes + audioBytes + (audioBytes & 1u));
@@ -342,8 +367,10 @@ bool WaveWriter::Close(bool writeBack) {
     const auto dataSize = static_cast<std::uint32_t>(written_);
     const std::uint32_t pad = dataSize & 1u;
     if (pad) {
+        // After positional writes the stream does not stand at the end.
         const unsigned char zero = 0;
-        ok = WriteExact(f, &zero, 1) && ok;
+        ok = Seek(f, kHeaderBytes + std::uint64_t{dataSize}, SEEK_SET) && WriteExact(f, &zero, 1) &&
+             ok;
     }
     unsigned char field[4];
     PutLe32(field, 38u + dataSize + pad);

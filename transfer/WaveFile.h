@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -122,6 +123,11 @@ public:
     // callers hand over large pieces); false when the write failed (disk full, card pulled) or the
     // audio would outgrow the 32-bit size fields. After a failure every further write is refused.
     bool Write(const void* data, std::size_t count);
+    // Writes `count` audio bytes at offset `at` of the audio, in one positional write to the
+    // system. Where platform::kPositionalReads holds, several threads may write different
+    // ranges of one file at once. Written() is then the end of the furthest write; failures
+    // are as for Write.
+    bool WriteAt(std::uint64_t at, const void* data, std::size_t count);
     std::uint64_t Written() const { return written_; }
     // Tells the system how many audio bytes the file will hold, so that it can set the space
     // aside at once (a hint: nothing changes if it can't, and the writes still decide).
@@ -143,6 +149,7 @@ private:
     std::uint64_t written_ = 0;
     bool failed_ = false;
     int error_ = 0;
+    std::mutex mutex_; // guards the three above during WriteAt
     void Fail(int error);
 };
 

@@ -90,22 +90,32 @@ TEST_F(WaveFileTest, FormatRecordIsCutOrZeroExtendedToTwentyBytes) {
     EXPECT_EQ(cut->format.extraSize, 0x1234);
 }
 
+// Written in order, or at offsets with the end first (the pad byte of an odd size then goes
+// after the furthest byte, not where the stream last stood).
 TEST_F(WaveFileTest, WrittenFileHasTheExactHeader) {
-    for (std::uint32_t n : {1000u, 999u, 0u}) {
-        SCOPED_TRACE(n);
-        const std::string audio = Pattern(n, 4);
-        auto writer = CreateWaveFile("E:\\out", 22050);
-        ASSERT_TRUE(writer);
-        ASSERT_TRUE(writer->Write(audio.data(), n / 2));
-        ASSERT_TRUE(writer->Write(audio.data() + n / 2, n - n / 2));
-        ASSERT_TRUE(CloseWaveFile(*writer));
+    for (bool atOffsets : {false, true})
+        for (std::uint32_t n : {1000u, 999u, 0u}) {
+            SCOPED_TRACE(std::to_string(n) + (atOffsets ? " at offsets" : " in order"));
+            const std::string audio = Pattern(n, 4);
+            auto writer = CreateWaveFile("E:\\out", 22050);
+            ASSERT_TRUE(writer);
+            if (atOffsets) {
+                ASSERT_TRUE(writer->WriteAt(n / 2, audio.data() + n / 2, n - n / 2));
+                ASSERT_TRUE(writer->WriteAt(0, audio.data(), n / 2));
+                EXPECT_EQ(writer->Written(), n);
+            } else {
+                ASSERT_TRUE(writer->Write(audio.data(), n / 2));
+                ASSERT_TRUE(writer->Write(audio.data() + n / 2, n - n / 2));
+            }
+            ASSERT_TRUE(CloseWaveFile(*writer));
 
-        const std::uint32_t pad = n % 2;
-        const std::string expected = "RIFF" + U32(38 + n + pad) + "WAVEfmt " + U32(18) + U16(1) +
-                                     U16(1) + U32(22050) + U32(44100) + U16(2) + U16(16) + U16(0) +
-                                     "data" + U32(n) + audio + std::string(pad, '\0');
-        EXPECT_EQ(ReadFile(tmp / "out"), expected);
-    }
+            const std::uint32_t pad = n % 2;
+            const std::string expected = "RIFF" + U32(38 + n + pad) + "WAVEfmt " + U32(18) +
+                                         U16(1) + U16(1) + U32(22050) + U32(44100) + U16(2) +
+                                         U16(16) + U16(0) + "data" + U32(n) + audio +
+                                         std::string(pad, '\0');
+            EXPECT_EQ(ReadFile(tmp / "out"), expected);
+        }
     EXPECT_EQ(std::filesystem::file_size(tmp / "out"), 46u);
 }
 
