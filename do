@@ -11,13 +11,13 @@ cd "$(dirname "$0")"
 ROOT=$PWD
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-install_deps() {
+install_deps() { # [more packages]
     local pkgs=(g++ cmake make libgtest-dev qt6-base-dev qt6-svg-dev qt6-multimedia-dev libgl1-mesa-dev clang-format
         xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db
         time libxcb1-dev openbox g++-mingw-w64-x86-64-posix googletest wine wine64 clang-14
         libclang-rt-14-dev exfat-fuse exfatprogs fusefat dosfstools mtools inotify-tools fuse
         libsoxr-dev pulseaudio pulseaudio-utils
-        ninja-build xdotool)
+        ninja-build xdotool "$@")
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -232,7 +232,8 @@ build_winqt() {
 # took.
 cmd_windows_app() {
     local started=$SECONDS t=$SECONDS
-    install_deps
+    # ImageMagick's `import` takes the screenshots of the window under Wine.
+    install_deps imagemagick
     echo "Stage packages: $((SECONDS - t)) s"
     t=$SECONDS
     build_winqt
