@@ -8,7 +8,8 @@
 //   Streams.h           file streams: open, write, copy, read at offsets, sync, close
 //   FaultSeam.h         making file operations fail, for tests
 //   TextLines.h         text files as lines
-//   Memory.h  how freed memory is kept
+//   Memory.h            how freed memory is kept
+//   Processors.h        how many processors the process may use
 //   Console.h           the command line's arguments and standard streams
 //   Mounts.h            removable media in the Linux mount table
 //
@@ -20,5 +21,6 @@
 #include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/Paths.h"
+#include "platform/Processors.h"
 #include "platform/Streams.h"
 #include "platform/TextLines.h"
