@@ -55,6 +55,52 @@ evict() {
 now() { date +%s%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
+# A_ENV / B_ENV ("NAME=VALUE ..."): two settings of the import compared in every round, in
+# alternating order, against the same cat; the medians and the median of the rounds' own B/A
+# ratios.
+import_once() { # song settings; appends the wall time to the array named $3
+    local -n times_=$3
+    rm -rf "$work/out" && mkdir -p "$work/out"
+    evict
+    local t0 t1
+    t0=$(now)
+    # shellcheck disable=SC2086 # the settings are words
+    env $2 /usr/bin/time -f %M -o "$work/rss" "$CLI" import --drive "$work/card" --song "$1" \
+        --to "$work/out" --yes >/dev/null 2>"$work/err" ||
+        { echo "failed: import $1" >&2; cat "$work/err" >&2; exit 1; }
+    t1=$(now)
+    times_+=($((t1 - t0)))
+    peaks+=("$(tail -n1 "$work/rss")")
+}
+if [[ -n ${A_ENV:-}${B_ENV:-} ]]; then
+    printf '%-8s %11s  %11s  %11s  %8s  %8s\n' song "A import" "B import" "cat" "B/A" "A/cat"
+    for song in EIGHT C100 FOUR; do
+        as=() bs=() cats=() peaks=() ratios=()
+        for ((i = 1; i <= RUNS; i++)); do
+            if ((i % 2)); then
+                import_once "$song" "${A_ENV:-}" as
+                import_once "$song" "${B_ENV:-}" bs
+            else
+                import_once "$song" "${B_ENV:-}" bs
+                import_once "$song" "${A_ENV:-}" as
+            fi
+            evict
+            t0=$(now)
+            cat "$work/card/$song"/*.wav >/dev/null
+            cats+=($(($(now) - t0)))
+            ratios+=("$(awk -v a="${as[-1]}" -v b="${bs[-1]}" 'BEGIN { printf "%.6f", b / a }')")
+        done
+        a=$(printf '%s\n' "${as[@]}" | median)
+        b=$(printf '%s\n' "${bs[@]}" | median)
+        c=$(printf '%s\n' "${cats[@]}" | median)
+        r=$(printf '%s\n' "${ratios[@]}" | median)
+        awk -v n="$song" -v a="$a" -v b="$b" -v c="$c" -v r="$r" -v k="$RUNS" 'BEGIN {
+            printf "%-8s %8.1f ms  %8.1f ms  %8.1f ms  %+7.1f%%  %8.2f  (medians of %d; B: %.2f cat)\n",
+                n, a / 1e6, b / 1e6, c / 1e6, (r - 1) * 100, a / c, k, b / c }'
+    done
+    exit 0
+fi
+
 printf '%-36s %11s  %11s  %5s  %10s\n' case import "cat sources" ratio peak
 for song in EIGHT C100 FOUR; do
     imports=() cats=() peaks=()
