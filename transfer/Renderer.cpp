@@ -41,7 +41,7 @@ constexpr std::size_t kPieceShift = kPageBytes / 2;
 // TRACKHAUL_HELPER (0: no helper thread), TRACKHAUL_SHIFT (0: pieces aligned like the output
 // file).
 struct Tuning {
-    std::size_t blocks = 4;
+    std::size_t blocks = 3;
     std::size_t direct = kCopyBlock;
     bool helper = true;
     bool shift = true;
@@ -91,9 +91,36 @@ struct TrackRenderer::Shared {
     std::atomic<std::uint64_t> next{0};
     std::atomic<bool> stop{false};
     std::atomic<std::uint64_t> helperBytes{0}; // of the pieces the helper finished
+
+    // Whether block `index` of `source` was read once by either worker (the system keeps its
+    // bytes), so that the other reads its pieces straight into place instead of again.
+    bool Fetched(std::int32_t source, std::uint64_t index) {
+        const Seen& seen = fetched[static_cast<std::size_t>(source)];
+        return seen.ready.load(std::memory_order_acquire) && index < seen.count &&
+               seen.blocks[index].load(std::memory_order_relaxed);
+    }
+    void SetFetched(std::int32_t source, std::uint64_t index, std::uint64_t fileBytes) {
+        Seen& seen = fetched[static_cast<std::size_t>(source)];
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!seen.blocks) {
+                seen.count = fileBytes / kBlockBytes + 1;
+                seen.blocks = std::make_unique<std::atomic<bool>[]>(seen.count);
+                seen.ready.store(true, std::memory_order_release);
+            }
+        }
+        if (index < seen.count)
+            seen.blocks[index].store(true, std::memory_order_relaxed);
+    }
     std::mutex mutex;
     std::condition_variable changed;
     bool helperDone = false;
+    struct Seen {
+        std::atomic<bool> ready{false}; // blocks and count are set
+        std::uint64_t count = 0;
+        std::unique_ptr<std::atomic<bool>[]> blocks;
+    };
+    std::unique_ptr<Seen[]> fetched = std::make_unique<Seen[]>(plan.sources.size());
     // The earliest piece that failed and why (empty: the output failed, it tells why), so
     // that the reason told does not depend on which worker came first.
     std::uint64_t failedPiece = kNoPiece;
@@ -165,7 +192,6 @@ private:
     struct Source {
         std::unique_ptr<WaveReader> reader;
         std::uint64_t lastUse = 0;
-        std::vector<bool> fetched; // blocks of the file read once already (see Fill)
     };
     // One block of a source in memory: file offsets [index, index + 1) * kBlockBytes.
     struct Block {
@@ -198,15 +224,13 @@ private:
                 const std::uint64_t fileAt = reader->DataStart() + at;
                 const std::uint64_t index = fileAt / kBlockBytes;
                 const auto inBlock = static_cast<std::size_t>(fileAt % kBlockBytes);
-                const Source& source = sources_[static_cast<std::size_t>(st.source)];
                 const Block* block = Cached(st.source, index);
-                const bool fetched = index < source.fetched.size() && source.fetched[index];
-                const bool longLeft = st.end - pos >= tuning.direct;
-                if (!block && (longLeft || fetched || tuning.blocks == 0)) {
+                const bool longStretch = st.end - st.start >= tuning.direct;
+                if (!block && (longStretch || tuning.blocks == 0 || s.Fetched(st.source, index))) {
                     reader->ReadAt(at, to, part);
                 } else {
                     if (!block)
-                        block = Load(st.source, *reader, index);
+                        block = Load(s, st.source, *reader, index);
                     part = std::min(part, kBlockBytes - inBlock);
                     std::memcpy(to, block->bytes + inBlock, part);
                 }
@@ -250,7 +274,7 @@ private:
         return nullptr;
     }
 
-    const Block* Load(std::int32_t source, WaveReader& reader, std::uint64_t index) {
+    const Block* Load(Shared& s, std::int32_t source, WaveReader& reader, std::uint64_t index) {
         Block* slot = nullptr;
         if (blocks_.size() < Tuned().blocks) {
             slot = &blocks_.emplace_back();
@@ -268,10 +292,7 @@ private:
         slot->source = source;
         slot->index = index;
         slot->lastUse = ++uses_;
-        std::vector<bool>& fetched = sources_[static_cast<std::size_t>(source)].fetched;
-        if (fetched.size() <= index)
-            fetched.resize(index + 1);
-        fetched[index] = true;
+        s.SetFetched(source, index, reader.DataStart() + reader.Available());
         return slot;
     }
 
