@@ -44,12 +44,12 @@ lib=$PREFIX/lib/libsoxr.a
 [[ -f $lib ]] || { echo "libsoxr.a was not built" >&2; exit 1; }
 
 # glibc's single-precision sine and cosine, from the source of the C library this machine runs
-# (the same code since glibc 2.28, so another version gives the same results). Only the
-# files they need are unpacked; Debian's patches leave them alone.
+# (the Linux build's), or of the suite's newest one if that version is gone. Only the files they
+# need are unpacked; Debian's patches leave them alone.
 glibc_version=$(dpkg-query -W -f='${source:Version}' libc6 2>/dev/null || true)
 mkdir -p "$WORK/glibc"
-(cd "$WORK/glibc" && { apt-get "${apt_own[@]}" source --download-only -qq "glibc=$glibc_version" ||
-    apt-get "${apt_own[@]}" source --download-only -qq glibc; } >/dev/null)
+(cd "$WORK/glibc" && { apt-get "${apt_own[@]}" source --download-only -qq "glibc=$glibc_version" \
+    2>/dev/null || apt-get "${apt_own[@]}" source --download-only -qq glibc; } >/dev/null)
 orig=$(find "$WORK/glibc" -maxdepth 1 -name 'glibc_*.orig.tar.*' | head -n1)
 [[ -n $orig ]] || { echo "apt-get source glibc gave no source archive" >&2; exit 1; }
 glibc_files=(sysdeps/ieee754/flt-32/s_sinf.c sysdeps/ieee754/flt-32/s_cosf.c
@@ -60,8 +60,8 @@ top=${orig##*/glibc_}
 top=glibc-${top%.orig.tar.*}
 tar -xf "$orig" -C "$WORK/glibc" "${glibc_files[@]/#/$top/}"
 G=$WORK/glibc/$top
-# glibc's own flags for these files: with the compiler's default contraction of a*b+c into a
-# fused multiply-add, which the FMA build uses.
+# The flags of glibc's build that bear on the results, with the compiler's default contraction
+# of a*b+c into a fused multiply-add, which glibc's FMA build gets.
 cc=x86_64-w64-mingw32-gcc-posix
 glibc_cflags=(-O2 -std=gnu11 -frounding-math -fmath-errno -I"$ROOT/cmake/glibc-trig"
     -I"$G/sysdeps/x86/fpu" -I"$G/sysdeps/ieee754/flt-32" -I"$G")
@@ -85,7 +85,8 @@ objs+=("$WORK/glibc/sincosf_data.o" "$WORK/glibc/math_errf.o" "$WORK/glibc/glibc
 x86_64-w64-mingw32-objcopy --redefine-sym sinf=trackhaul_glibc_sinf \
     --redefine-sym cosf=trackhaul_glibc_cosf --redefine-sym sincosf=trackhaul_glibc_sincosf "$lib"
 x86_64-w64-mingw32-ar rcs "$lib" "${objs[@]}"
-if x86_64-w64-mingw32-nm -u "$lib" | grep -qwE 'sinf|cosf|sincosf'; then
+undefined=$(x86_64-w64-mingw32-nm -u "$lib")
+if grep -qwE 'sinf|cosf|sincosf' <<<"$undefined"; then
     echo "libsoxr.a still calls the C library's sinf, cosf or sincosf" >&2
     exit 1
 fi
