@@ -272,34 +272,16 @@ bool ConvertAudio(WaveReader& source, WaveWriter& dest, const ConvertPlan& plan,
     const std::size_t blockFrames = static_cast<std::size_t>(
         std::max<std::uint64_t>(1, std::min<std::uint64_t>(kReadBytes / f.blockAlign, perPiece)));
 
-    // The reading side: reads, decodes, mixes and resamples each block on a thread of its own
-    // while this thread dithers and writes the one before, so that the two halves of the work
-    // share the time. The order of the pieces is the order of the blocks, so the bytes are
-    // those of one thread doing it all.
-    Pipe pipe;
+    // Three stages, each on a thread of its own: reading, decoding and mixing each block;
+    // resampling it (where the rates differ; the costliest stage, so it has a thread to
+    // itself); and, on this thread, dithering and writing the one before. The order of the
+    // pieces is the order of the blocks, so the bytes are those of one thread doing it all.
+    Pipe pipe;    // pieces ready to be written
+    Pipe decoded; // mixed blocks for the resampler
+    Pipe& mixed = resample ? decoded : pipe;
     std::thread reading([&] {
         try {
             std::vector<unsigned char> raw(blockFrames * f.blockAlign);
-            std::vector<float> mono(blockFrames);
-            std::vector<float> out(resample ? kOutSamples : 0);
-            // Feeds `n` samples (in == nullptr: the end) and keeps what comes out in `piece`.
-            const auto resampleInto = [&](Piece& piece, const float* in, std::size_t n) {
-                std::size_t used = 0;
-                std::size_t made = 0;
-                do {
-                    std::size_t took = 0;
-                    const soxr_error_t error =
-                        soxr_process(resampler.get(), in ? in + used : nullptr, n - used, &took,
-                                     out.data(), out.size(), &made);
-                    if (error) {
-                        pipe.Fail(std::string("The resampler failed: ") + error);
-                        return false;
-                    }
-                    used += took;
-                    piece.samples.insert(piece.samples.end(), out.data(), out.data() + made);
-                } while (used < n || made == out.size());
-                return true;
-            };
             for (std::uint64_t left = plan.frames; left > 0;) {
                 const auto frames =
                     static_cast<std::size_t>(std::min<std::uint64_t>(left, blockFrames));
@@ -307,7 +289,7 @@ bool ConvertAudio(WaveReader& source, WaveWriter& dest, const ConvertPlan& plan,
                 // The file was checked before the card changed: one that shrank since gives no
                 // take.
                 if (source.Read(raw.data(), bytes) < bytes)
-                    return pipe.Fail(kReasonShortFile);
+                    return mixed.Fail(kReasonShortFile);
                 Piece piece;
                 piece.sourceBytes = static_cast<std::uint32_t>(bytes);
                 // The noise follows each block's own bytes too, so that files that agree where
@@ -315,28 +297,65 @@ bool ConvertAudio(WaveReader& source, WaveWriter& dest, const ConvertPlan& plan,
                 // their own.
                 piece.reseed = plan.dither;
                 piece.seed = seed ^ BlockHash(raw.data(), bytes);
-                DecodeMono(f, raw.data(), frames, mono.data());
-                if (resample) {
-                    if (!resampleInto(piece, mono.data(), frames))
-                        return;
-                } else {
-                    piece.samples.assign(mono.begin(),
-                                         mono.begin() + static_cast<std::ptrdiff_t>(frames));
-                }
+                piece.samples.resize(frames);
+                DecodeMono(f, raw.data(), frames, piece.samples.data());
                 left -= frames;
-                if (!pipe.Push(std::move(piece)))
+                if (!mixed.Push(std::move(piece)))
                     return;
             }
-            if (resample) {
-                Piece last;
-                if (!resampleInto(last, nullptr, 0) || !pipe.Push(std::move(last)))
-                    return;
-            }
-            pipe.Close();
+            mixed.Close();
         } catch (const std::exception& e) {
-            pipe.Fail(e.what());
+            mixed.Fail(e.what());
         }
     });
+    std::thread resampling;
+    if (resample) {
+        resampling = std::thread([&] {
+            try {
+                std::vector<float> out(kOutSamples);
+                // Feeds `n` samples (in == nullptr: the end) and keeps what comes out in
+                // `piece`.
+                const auto resampleInto = [&](Piece& piece, const float* in, std::size_t n) {
+                    std::size_t used = 0;
+                    std::size_t made = 0;
+                    do {
+                        std::size_t took = 0;
+                        const soxr_error_t error =
+                            soxr_process(resampler.get(), in ? in + used : nullptr, n - used, &took,
+                                         out.data(), out.size(), &made);
+                        if (error) {
+                            pipe.Fail(std::string("The resampler failed: ") + error);
+                            return false;
+                        }
+                        used += took;
+                        piece.samples.insert(piece.samples.end(), out.data(), out.data() + made);
+                    } while (used < n || made == out.size());
+                    return true;
+                };
+                Piece in;
+                while (decoded.Pop(in)) {
+                    Piece piece;
+                    piece.sourceBytes = in.sourceBytes;
+                    piece.reseed = in.reseed;
+                    piece.seed = in.seed;
+                    if (!resampleInto(piece, in.samples.data(), in.samples.size()) ||
+                        !pipe.Push(std::move(piece))) {
+                        decoded.Stop();
+                        return;
+                    }
+                }
+                decoded.Stop();
+                if (!decoded.Error().empty())
+                    return pipe.Fail(decoded.Error());
+                Piece last;
+                if (resampleInto(last, nullptr, 0) && pipe.Push(std::move(last)))
+                    pipe.Close();
+            } catch (const std::exception& e) {
+                decoded.Stop();
+                pipe.Fail(e.what());
+            }
+        });
+    }
 
     TakeWriter take(dest, plan, seed);
     bool ok = true;
@@ -348,6 +367,9 @@ bool ConvertAudio(WaveReader& source, WaveWriter& dest, const ConvertPlan& plan,
              (piece.sourceBytes == 0 || !afterBlock || afterBlock(piece.sourceBytes));
     }
     pipe.Stop();
+    if (resampling.joinable())
+        resampling.join();
+    decoded.Stop();
     reading.join();
     if (!ok)
         return false;
