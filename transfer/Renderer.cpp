@@ -149,7 +149,8 @@ struct TrackRenderer::Shared {
 };
 
 // Fills pieces of the output from the plan and writes each at its place. Each worker keeps
-// its own open sources and blocks, so that two never wait for each other but to take a piece.
+// its own open sources and blocks; the two share only the piece counter, the output and the
+// marks of blocks read once.
 class TrackRenderer::Worker {
 public:
     // A new track: the last one's sources are closed and its blocks forgotten.
