@@ -53,6 +53,10 @@ std::size_t ReadFileAt(std::FILE* from, std::uint64_t offset, void* buffer, std:
 // it (elsewhere the stream is moved). Returns the bytes written: fewer than `count` on a
 // failure, with errno telling why. The stream must be unbuffered.
 std::size_t WriteFileAt(std::FILE* to, std::uint64_t offset, const void* data, std::size_t count);
+// As ReadFileAt, but only where the system holds all `count` bytes in memory already: nullopt
+// where the read would have to wait for the medium, and where the system can't tell.
+std::optional<std::size_t> ReadFileAtIfCached(std::FILE* from, std::uint64_t offset, void* buffer,
+                                              std::size_t count);
 // Whether ReadFileAt and WriteFileAt leave the stream alone, and so may run on several
 // threads at once for one stream.
 #ifdef _WIN32

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace platform {
@@ -175,6 +176,29 @@ std::size_t WriteFileAt(std::FILE* to, std::uint64_t offset, const void* data, s
         done += static_cast<std::size_t>(n);
     }
     return done;
+}
+
+std::optional<std::size_t> ReadFileAtIfCached(std::FILE* from, std::uint64_t offset, void* buffer,
+                                              std::size_t count) {
+#if defined(__linux__) && defined(RWF_NOWAIT)
+    if (offset > static_cast<std::uint64_t>(INT64_MAX))
+        return std::nullopt;
+    iovec part{buffer, count};
+    for (;;) {
+        const ssize_t n =
+            ::preadv2(::fileno(from), &part, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // EAGAIN: not all in memory; a short count: only some of it. Either way the caller
+        // reads it the usual way.
+        if (n < 0 || static_cast<std::size_t>(n) != count)
+            return std::nullopt;
+        return count;
+    }
+#else
+    (void)from, (void)offset, (void)buffer, (void)count;
+    return std::nullopt;
+#endif
 }
 
 } // namespace platform

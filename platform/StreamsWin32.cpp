@@ -37,6 +37,10 @@ std::size_t WriteFileAt(std::FILE* to, std::uint64_t offset, const void* data, s
     return std::fwrite(data, 1, count, to);
 }
 
+std::optional<std::size_t> ReadFileAtIfCached(std::FILE*, std::uint64_t, void*, std::size_t) {
+    return std::nullopt;
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     const std::wstring native = WideNative(path);
     if (native.empty())

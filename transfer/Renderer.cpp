@@ -39,12 +39,13 @@ constexpr std::size_t kPieceShift = kPageBytes / 2;
 // Switches for measuring (read once): TRACKHAUL_BLOCKS (blocks kept per worker, 0: none),
 // TRACKHAUL_DIRECT (bytes left of a stretch from which it is read without blocks; 0: never),
 // TRACKHAUL_HELPER (0: no helper thread), TRACKHAUL_SHIFT (0: pieces aligned like the output
-// file).
+// file), TRACKHAUL_CACHED (0: a block is fetched even where the system holds the piece).
 struct Tuning {
     std::size_t blocks = 3;
     std::size_t direct = kCopyBlock;
     bool helper = true;
     bool shift = true;
+    bool cached = true;
 };
 const Tuning& Tuned() {
     static const Tuning tuning = [] {
@@ -62,6 +63,7 @@ const Tuning& Tuned() {
         }
         on("TRACKHAUL_HELPER", t.helper);
         on("TRACKHAUL_SHIFT", t.shift);
+        on("TRACKHAUL_CACHED", t.cached);
         return t;
     }();
     return tuning;
@@ -229,6 +231,9 @@ private:
                 const bool longStretch = st.end - st.start >= tuning.direct;
                 if (!block && (longStretch || tuning.blocks == 0 || s.Fetched(st.source, index))) {
                     reader->ReadAt(at, to, part);
+                } else if (!block && tuning.cached && reader->ReadAtIfCached(at, to, part)) {
+                    // The system holds the piece already (a song read before, or copied to
+                    // a disk): no block is worth fetching for it.
                 } else {
                     if (!block)
                         block = Load(s, st.source, *reader, index);

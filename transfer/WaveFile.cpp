@@ -272,6 +272,19 @@ std::size_t WaveReader::ReadAt(std::uint64_t at, void* buffer, std::size_t count
     return got;
 }
 
+bool WaveReader::ReadAtIfCached(std::uint64_t at, void* buffer, std::size_t count) {
+    if (!platform::kPositionalReads)
+        return false;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t want = 0;
+    if (at < available_)
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(count, available_ - at));
+    if (want > 0 && !platform::ReadFileAtIfCached(file_, dataStart_ + at, out, want))
+        return false;
+    std::memset(out + want, 0, count - want);
+    return true;
+}
+
 std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why) {
     FilePtr f = OpenForReading(path, why);
     if (!f)

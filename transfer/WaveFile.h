@@ -93,6 +93,10 @@ public:
     // are zero. Returns the number of bytes that came from the file. Where the system allows it
     // (platform::kPositionalReads), several threads may call it at once.
     std::size_t ReadAt(std::uint64_t at, void* buffer, std::size_t count);
+    // As ReadAt, but only where the system holds the bytes in memory already (false, and the
+    // buffer's bytes undefined, where the read would wait for the medium or the system can't
+    // tell).
+    bool ReadAtIfCached(std::uint64_t at, void* buffer, std::size_t count);
 
 private:
     friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why);
