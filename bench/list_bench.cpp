@@ -6,6 +6,7 @@
 #include "song/SongEvent.h"
 #include "transfer/Renderer.h"
 #include "transfer/Selection.h"
+#include "transfer/TrackPlan.h"
 
 #include <algorithm>
 #include <chrono>
@@ -66,6 +67,10 @@ int main(int argc, char** argv) {
                                th::TrackRenderer::TimecodeToBytes(table.Row(r).DestOut) +
                                th::TrackRenderer::TimecodeToBytes(table.Row(r).SourceIn);
                     if (sum == 1)
+                        std::puts("");
+                }));
+    std::printf("plan track 1      %7.3f ms\n", MedianMs(runs, [&] {
+                    if (th::PlanTrack(table, 1).end == 1)
                         std::puts("");
                 }));
     return 0;
