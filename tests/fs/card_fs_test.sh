@@ -91,9 +91,12 @@ unlisted_takes() {
 }
 
 # The fsck report of a card that left without being unmounted may show the dirty bit, a stale
-# free-cluster count (FAT32's FSINFO hint) and clusters taken for a file whose entry never
-# reached the card (lost space, no file damaged): the state of a pulled card, which a computer's
-# check repairs. Anything else is damage.
+# free-cluster count (FAT32's FSINFO hint), clusters taken for a file whose entry never reached
+# the card (lost space, no file damaged), two FAT copies of which only the first was written,
+# and a take being written whose cluster chain grew before its size did (the daemon writes the
+# chain first): the state of a pulled card, which a computer's check repairs. A take the list
+# names is compared with its source after the repair, so a truncated take is still caught.
+# Anything else is damage, and its report is shown.
 fsck_verdict() { # TYPE IMAGE -> "clean", "pulled" or "damaged"
     local out
     if out=$(card_image_fsck "$1" "$2" 2>&1); then
@@ -103,11 +106,15 @@ fsck_verdict() { # TYPE IMAGE -> "clean", "pulled" or "damaged"
     if [[ $1 == fat32 ]] && ! grep -v -e '^fsck.fat' -e 'Dirty bit is set' -e 'removing dirty bit' \
         -e 'Free cluster summary wrong' -e 'Auto-correcting' -e 'Leaving filesystem unchanged' \
         -e 'Reclaimed [0-9]* unused clusters\? ([0-9]* bytes)' \
+        -e '^FATs differ but appear to be intact\.$' -e '^  Using first FAT\.$' \
+        -ie "^/$SONG/zt6[0-9]*\(\.wav\)\?\$" \
+        -e '^  File size is [0-9]* bytes, cluster chain length is > [0-9]* bytes\.$' \
+        -e '^  Truncating file to [0-9]* bytes\.$' \
         -e "files, .* clusters" <<<"$out" | grep -q .; then
         echo pulled
         return
     fi
-    echo "$out" >"$WORK/fsck-$1-$(date +%s%N).txt"
+    sed 's/^/    fsck: /' <<<"$out" >&2
     echo damaged
 }
 
