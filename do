@@ -16,7 +16,7 @@ install_deps() { # [more packages]
         xvfb xauth dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin groff-base man-db
         time libxcb1-dev openbox g++-mingw-w64-x86-64-posix googletest wine wine64 clang-14
         libclang-rt-14-dev exfat-fuse exfatprogs fusefat dosfstools mtools inotify-tools fuse
-        libsoxr-dev pulseaudio pulseaudio-utils
+        libsoxr-dev liburing-dev pkg-config pulseaudio pulseaudio-utils
         ninja-build xdotool "$@")
     local missing=()
     for p in "${pkgs[@]}"; do

@@ -13,6 +13,11 @@
 #   bench/card_bench.sh BUILD_DIR       (builds nothing; BUILD_DIR holds trackhaul-cli and
 #                                        make_import_card)
 #   RUNS=5 MINUTES=4 WORK=/tmp bench/card_bench.sh build
+#   CARD_MBPS=40 bench/card_bench.sh build   the card read at 40 MB/s at most, as a card in a
+#                                           reader delivers (the loop device otherwise answers
+#                                           at the speed of the disk the image is on): the FUSE
+#                                           daemon runs in a block-I/O cgroup that throttles
+#                                           its reads of the loop device
 set -euo pipefail
 BUILD=${1:?usage: card_bench.sh BUILD_DIR}
 RUNS=${RUNS:-3}
@@ -35,6 +40,10 @@ loop=""
 cleanup() {
     mountpoint -q "$work/card" 2>/dev/null && umount "$work/card"
     [[ -n $loop ]] && losetup -d "$loop"
+    # The daemon leaves its cgroup when it ends, soon after the unmount.
+    if [[ -n ${throttle:-} ]]; then
+        for _ in 1 2 3 4 5 6 7 8 9 10; do rmdir "$throttle" 2>/dev/null && break || sleep 0.1; done
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,7 +53,34 @@ truncate -s $((bytes + bytes / 4 + (64 << 20))) "$work/card.img"
 loop=$(losetup -f --show "$work/card.img" 2>/dev/null) || skip "no free loop device"
 mkfs.exfat "$loop" >/dev/null 2>&1 || skip "mkfs.exfat failed on $loop"
 mkdir -p "$work/card" "$work/out"
-mount.exfat-fuse "$loop" "$work/card" >/dev/null 2>&1 || skip "mount.exfat-fuse failed"
+# The FUSE daemon, in the throttled cgroup where CARD_MBPS is set.
+throttle=""
+mount_card() {
+    if [[ -n $throttle ]]; then
+        sh -c 'echo $$ >"$1/cgroup.procs" && exec mount.exfat-fuse "$2" "$3"' sh "$throttle" \
+            "$loop" "$work/card" >/dev/null 2>&1
+    else
+        mount.exfat-fuse "$loop" "$work/card" >/dev/null 2>&1
+    fi
+}
+if [[ -n ${CARD_MBPS:-} ]]; then
+    device=$(($(stat -c 0x%t "$loop"))):$(($(stat -c 0x%T "$loop")))
+    bps=$((CARD_MBPS * 1000000))
+    if [[ -w /sys/fs/cgroup/blkio/cgroup.procs ]]; then # cgroup v1
+        throttle=/sys/fs/cgroup/blkio/trackhaul-card-bench.$$
+        mkdir "$throttle"
+        echo "$device $bps" >"$throttle/blkio.throttle.read_bps_device"
+    elif grep -qw io /sys/fs/cgroup/cgroup.controllers 2>/dev/null; then # cgroup v2
+        echo +io >/sys/fs/cgroup/cgroup.subtree_control 2>/dev/null || true
+        throttle=/sys/fs/cgroup/trackhaul-card-bench.$$
+        mkdir "$throttle"
+        echo "$device rbps=$bps" >"$throttle/io.max"
+    else
+        skip "CARD_MBPS: no block-I/O cgroup to throttle the card with"
+    fi
+    echo "the card read at $CARD_MBPS MB/s at most"
+fi
+mount_card || skip "mount.exfat-fuse failed"
 cp -r "$work"/songs/{EIGHT,C100,FOUR} "$work/card/"
 rm -rf "$work/songs"
 
@@ -57,7 +93,7 @@ evict() {
     umount "$work/card"
     blockdev --flushbufs "$loop"
     dd if="$work/card.img" iflag=nocache count=0 status=none
-    mount.exfat-fuse "$loop" "$work/card" >/dev/null 2>&1
+    mount_card
 }
 now() { date +%s%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }

@@ -181,7 +181,8 @@ std::size_t WriteFileAt(std::FILE* to, std::uint64_t offset, const void* data, s
 std::optional<std::size_t> ReadFileAtIfCached(std::FILE* from, std::uint64_t offset, void* buffer,
                                               std::size_t count) {
 #if defined(__linux__) && defined(RWF_NOWAIT)
-    if (offset > static_cast<std::uint64_t>(INT64_MAX))
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        InjectedFault(FileOp::CachedRead, from) != 0)
         return std::nullopt;
     iovec part{buffer, count};
     for (;;) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -39,13 +40,16 @@ constexpr std::size_t kPieceShift = kPageBytes / 2;
 // Switches for measuring (read once): TRACKHAUL_BLOCKS (blocks kept per worker, 0: none),
 // TRACKHAUL_DIRECT (bytes left of a stretch from which it is read without blocks; 0: never),
 // TRACKHAUL_HELPER (0: no helper thread), TRACKHAUL_SHIFT (0: pieces aligned like the output
-// file), TRACKHAUL_CACHED (0: a block is fetched even where the system holds the piece).
+// file), TRACKHAUL_CACHED (0: a block is fetched even where the system holds the piece),
+// TRACKHAUL_BATCH (0: the reads of bytes the system holds are made one by one, not together
+// for each piece).
 struct Tuning {
     std::size_t blocks = 3;
     std::size_t direct = kCopyBlock;
     bool helper = true;
     bool shift = true;
     bool cached = true;
+    bool batch = true;
 };
 const Tuning& Tuned() {
     static const Tuning tuning = [] {
@@ -64,6 +68,7 @@ const Tuning& Tuned() {
         on("TRACKHAUL_HELPER", t.helper);
         on("TRACKHAUL_SHIFT", t.shift);
         on("TRACKHAUL_CACHED", t.cached);
+        on("TRACKHAUL_BATCH", t.batch);
         return t;
     }();
     return tuning;
@@ -181,13 +186,15 @@ public:
         const std::vector<PlanStretch>& stretches = s.plan.stretches;
         auto it = std::upper_bound(stretches.begin(), stretches.end(), from,
                                    [](BytePos p, const PlanStretch& st) { return p < st.end; });
+        reads_.clear();
+        queued_.clear();
         for (BytePos pos = from; pos < to; ++it) {
             const BytePos end = std::min(it->end, to);
             if (!Fill(s, *it, pos, end, first + (pos - from), produced))
                 return false;
             pos = end;
         }
-        return s.out.WriteAt(from, first, to - from);
+        return ReadQueued(s) && s.out.WriteAt(from, first, to - from);
     }
     const Failure& why() const { return why_; }
 
@@ -210,7 +217,9 @@ private:
     // sources cost a few large reads whatever their order. A stretch with 64 KiB or more left,
     // and a piece of a block read once before (the system keeps those bytes), is read straight
     // into place: through a block, a stretch of 100 events' length cost 12% more in memory
-    // (and twice the reads where the two workers each fetch a block).
+    // (and twice the reads where the two workers each fetch a block). The other parts are
+    // queued and tried together at the end of the piece, where the system holds them
+    // (ReadQueued); only those it does not hold go through blocks.
     template <typename Produced>
     bool Fill(Shared& s, const PlanStretch& st, BytePos pos, BytePos end, unsigned char* to,
               Produced&& produced) {
@@ -228,8 +237,13 @@ private:
                 const std::uint64_t index = fileAt / kBlockBytes;
                 const auto inBlock = static_cast<std::size_t>(fileAt % kBlockBytes);
                 const Block* block = Cached(st.source, index);
-                const bool longStretch = st.end - st.start >= tuning.direct;
-                if (!block && (longStretch || tuning.blocks == 0 || s.Fetched(st.source, index))) {
+                const bool direct = st.end - st.start >= tuning.direct || tuning.blocks == 0;
+                if (!block && direct) {
+                    reader->ReadAt(at, to, part);
+                } else if (!block && tuning.cached && tuning.batch &&
+                           Queue(st.source, *reader, at, to, part)) {
+                    // Tried with the piece's other such reads in one request (ReadQueued).
+                } else if (!block && s.Fetched(st.source, index)) {
                     reader->ReadAt(at, to, part);
                 } else if (!block && tuning.cached && reader->ReadAtIfCached(at, to, part)) {
                     // The system holds the piece already (a song read before, or copied to
@@ -250,12 +264,73 @@ private:
         return true;
     }
 
+    // Queues a read of bytes the system may hold, for ReadQueued; false where the system can't
+    // take it (the caller reads it the usual way).
+    bool Queue(std::int32_t source, WaveReader& reader, std::uint64_t at, unsigned char* to,
+               std::size_t count) {
+        std::optional<platform::CachedRead> read = reader.CachedReadAt(at, to, count);
+        if (!read)
+            return false;
+        if (!read->done) {
+            reads_.push_back(*read);
+            queued_.push_back({source, at, to, count});
+        }
+        return true;
+    }
+
+    // Makes the queued reads in one request where the system allows it. A source's data comes
+    // from memory, as though read by ReadAtIfCached: a song read before, or copied to a disk.
+    // What was not all in memory (a card read for the first time) is read through blocks.
+    bool ReadQueued(Shared& s) {
+        if (reads_.empty())
+            return true;
+        if (!cached_)
+            cached_ = std::make_unique<platform::CachedReads>();
+        cached_->Run(reads_);
+        // Taken out first: reading through blocks may open a source, which reads the queue.
+        std::vector<Queued> left;
+        for (std::size_t k = 0; k < reads_.size(); ++k)
+            if (!reads_[k].done)
+                left.push_back(queued_[k]);
+        reads_.clear();
+        queued_.clear();
+        for (const Queued& q : left) {
+            WaveReader* reader = Open(s, q.source);
+            if (!reader)
+                return false;
+            std::uint64_t at = q.at;
+            unsigned char* to = q.to;
+            for (std::size_t rest = q.count; rest > 0;) {
+                const std::uint64_t fileAt = reader->DataStart() + at;
+                const std::uint64_t index = fileAt / kBlockBytes;
+                const auto inBlock = static_cast<std::size_t>(fileAt % kBlockBytes);
+                std::size_t part = std::min(rest, kBlockBytes - inBlock);
+                const Block* block = Cached(q.source, index);
+                if (!block && s.Fetched(q.source, index)) {
+                    part = rest;
+                    reader->ReadAt(at, to, part);
+                } else {
+                    if (!block)
+                        block = Load(s, q.source, *reader, index);
+                    std::memcpy(to, block->bytes + inBlock, part);
+                }
+                at += part;
+                to += part;
+                rest -= part;
+            }
+        }
+        return true;
+    }
+
     WaveReader* Open(Shared& s, std::int32_t source) {
         Source& src = sources_[static_cast<std::size_t>(source)];
         src.lastUse = ++uses_;
         if (src.reader)
             return src.reader.get();
         if (openSources_ == kOpenSources) {
+            // The source closed may be one a queued read reads from.
+            if (!ReadQueued(s))
+                return nullptr;
             Source* oldest = nullptr;
             for (Source& other : sources_)
                 if (other.reader && (!oldest || other.lastUse < oldest->lastUse))
@@ -308,6 +383,16 @@ private:
     std::uint64_t uses_ = 0;
     std::unique_ptr<unsigned char[]> memory_;
     unsigned char* buffer_ = nullptr; // one piece, inside memory_
+    // Reads of the piece queued for one request, and what each was for.
+    struct Queued {
+        std::int32_t source;
+        std::uint64_t at;
+        unsigned char* to;
+        std::size_t count;
+    };
+    std::vector<platform::CachedRead> reads_;
+    std::vector<Queued> queued_;
+    std::unique_ptr<platform::CachedReads> cached_;
     Failure why_;
 };
 

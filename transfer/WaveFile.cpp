@@ -285,6 +285,24 @@ bool WaveReader::ReadAtIfCached(std::uint64_t at, void* buffer, std::size_t coun
     return true;
 }
 
+std::optional<platform::CachedRead> WaveReader::CachedReadAt(std::uint64_t at, void* buffer,
+                                                             std::size_t count) {
+    if (!platform::kPositionalReads)
+        return std::nullopt;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t want = 0;
+    if (at < available_)
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(count, available_ - at));
+    std::memset(out + want, 0, count - want);
+    platform::CachedRead read;
+    read.from = file_;
+    read.offset = dataStart_ + at;
+    read.buffer = out;
+    read.count = want;
+    read.done = want == 0;
+    return read;
+}
+
 std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why) {
     FilePtr f = OpenForReading(path, why);
     if (!f)

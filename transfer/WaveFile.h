@@ -2,6 +2,7 @@
 // RIFF WAVE files: reading the format and the data chunk of any file a card or a folder
 // holds, and writing the program's own 46-byte-header mono 16-bit files.
 // Operations that open a file take an optional Failure that they fill when they fail.
+#include "platform/BatchReads.h"
 #include "platform/Platform.h"
 #include "transfer/Failure.h"
 
@@ -97,6 +98,11 @@ public:
     // buffer's bytes undefined, where the read would wait for the medium or the system can't
     // tell).
     bool ReadAtIfCached(std::uint64_t at, void* buffer, std::size_t count);
+    // ReadAtIfCached as one read of a batch (platform/BatchReads.h): the bytes past the data
+    // are zeroed now and the read is of the rest (a count of 0: nothing left to read);
+    // nullopt where the system can't read at offsets on several threads at once.
+    std::optional<platform::CachedRead> CachedReadAt(std::uint64_t at, void* buffer,
+                                                     std::size_t count);
 
 private:
     friend std::unique_ptr<WaveReader> OpenWaveData(const std::string& path, Failure* why);

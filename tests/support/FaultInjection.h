@@ -48,7 +48,7 @@ private:
     unsigned nth_;
     int error_;
     Scope inScope_;
-    std::array<unsigned, 5> counts_{};
+    std::array<unsigned, 6> counts_{};
     bool fired_ = false;
     std::string failedPath_;
 };

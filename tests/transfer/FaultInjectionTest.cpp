@@ -52,6 +52,8 @@ const char* OpName(FileOp op) {
         return "rename";
     case FileOp::Close:
         return "close";
+    case FileOp::CachedRead:
+        return "cached read";
     }
     return "?";
 }

@@ -315,11 +315,28 @@ TEST_F(RenderFixture, ShortEventsPumpOncePerBlockOfOutput) {
     EXPECT_FALSE(fs::exists(out / "tr01"));
 }
 
+// How much of the sources the system holds in memory: all (a song read before), every other
+// read refused as not held, or none (a card read for the first time: every part goes through
+// blocks, and the two workers share the marks of blocks read once).
+enum class Held { All, Half, None };
+class RenderHeld : public RenderFixture, public ::testing::WithParamInterface<Held> {};
+
 // Takes from more sources than a track keeps open, names in another letter case than on the
 // card, short stretches and silences across many output writes and source blocks, long
 // stretches at every alignment, and a stretch past its source's end: byte for byte the rule,
 // with a bounded number of files open.
-TEST_F(RenderFixture, ManySourcesAndLongStretchesMatchTheRule) {
+TEST_P(RenderHeld, ManySourcesAndLongStretchesMatchTheRule) {
+    unsigned asked = 0;
+    const Held held = GetParam();
+    platform::SetFaultHook([&](platform::FileOp op, const std::string&) {
+        if (op != platform::FileOp::CachedRead)
+            return 0;
+        ++asked; // under the seam's lock
+        return held == Held::None || (held == Held::Half && asked % 2 == 0) ? EAGAIN : 0;
+    });
+    struct Unhook {
+        ~Unhook() { platform::SetFaultHook({}); }
+    } unhook;
     std::vector<std::string> names;
     for (int k = 0; k < 20; ++k) {
         names.push_back(std::string("s") + std::to_string(k) + ".wav");
@@ -365,9 +382,18 @@ TEST_F(RenderFixture, ManySourcesAndLongStretchesMatchTheRule) {
     ASSERT_TRUE(renderer.RenderTrack(1));
     EXPECT_EQ(Audio(1), expected);
     EXPECT_EQ(ui.pos, expected.size());
-    // The sources each of the two workers keeps open, and the output.
-    EXPECT_LE(most, before + 2 * 16 + 1);
+    // The sources each of the two workers keeps open, its queue to the system, and the output.
+    EXPECT_LE(most, before + 2 * (16 + 1) + 1);
+#ifdef __linux__
+    EXPECT_GT(asked, 1000u); // the short stretches were offered as held
+#endif
 }
+INSTANTIATE_TEST_SUITE_P(Sources, RenderHeld, ::testing::Values(Held::All, Held::Half, Held::None),
+                         [](const auto& info) {
+                             return std::string(info.param == Held::All    ? "AllHeld"
+                                                : info.param == Held::Half ? "HalfHeld"
+                                                                           : "NoneHeld");
+                         });
 
 // A write that fails (the header's, an early one of the audio, one midway, or the header
 // written back at the end): the track fails with the write's reason, its
