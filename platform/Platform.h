@@ -6,6 +6,7 @@
 //   Paths.h             drive-letter paths and native paths
 //   Files.h             files and folders: listing, attributes, delete, rename
 //   Streams.h           file streams: open, write, copy, read at offsets, sync, close
+//   BatchReads.h        reads of bytes the system holds, made together
 //   FaultSeam.h         making file operations fail, for tests
 //   TextLines.h         text files as lines
 //   Memory.h            how freed memory is kept
@@ -15,6 +16,7 @@
 //
 // On Windows, include <windows.h> before these headers, never after them.
 
+#include "platform/BatchReads.h"
 #include "platform/Console.h"
 #include "platform/Drives.h"
 #include "platform/FaultSeam.h"

@@ -2,7 +2,6 @@
 // RIFF WAVE files: reading the format and the data chunk of any file a card or a folder
 // holds, and writing the program's own 46-byte-header mono 16-bit files.
 // Operations that open a file take an optional Failure that they fill when they fail.
-#include "platform/BatchReads.h"
 #include "platform/Platform.h"
 #include "transfer/Failure.h"
 
