@@ -17,6 +17,15 @@
 
 namespace platform {
 
+namespace {
+
+void OneByOne(std::span<CachedRead> reads) {
+    for (CachedRead& r : reads)
+        r.done = ReadFileAtIfCached(r.from, r.offset, r.buffer, r.count).has_value();
+}
+
+} // namespace
+
 #if defined(TRACKHAUL_HAVE_LIBURING)
 
 struct CachedReads::Ring {
@@ -35,15 +44,6 @@ CachedReads::~CachedReads() {
     if (ring_)
         io_uring_queue_exit(&ring_->ring);
 }
-
-namespace {
-
-void OneByOne(std::span<CachedRead> reads) {
-    for (CachedRead& r : reads)
-        r.done = ReadFileAtIfCached(r.from, r.offset, r.buffer, r.count).has_value();
-}
-
-} // namespace
 
 void CachedReads::Run(std::span<CachedRead> reads) {
     for (std::size_t first = 0; first < reads.size();) {
@@ -115,8 +115,7 @@ CachedReads::CachedReads() = default;
 CachedReads::~CachedReads() = default;
 
 void CachedReads::Run(std::span<CachedRead> reads) {
-    for (CachedRead& r : reads)
-        r.done = ReadFileAtIfCached(r.from, r.offset, r.buffer, r.count).has_value();
+    OneByOne(reads);
 }
 
 #endif
