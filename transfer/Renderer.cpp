@@ -233,26 +233,15 @@ private:
             if (!reader) {
                 std::memset(to, 0, part);
             } else {
-                const std::uint64_t fileAt = reader->DataStart() + at;
-                const std::uint64_t index = fileAt / kBlockBytes;
-                const auto inBlock = static_cast<std::size_t>(fileAt % kBlockBytes);
-                const Block* block = Cached(st.source, index);
+                const bool held = Cached(st.source, BlockOf(*reader, at));
                 const bool direct = st.end - st.start >= tuning.direct || tuning.blocks == 0;
-                if (!block && direct) {
+                if (!held && direct) {
                     reader->ReadAt(at, to, part);
-                } else if (!block && tuning.cached && tuning.batch &&
+                } else if (!held && tuning.cached && tuning.batch &&
                            Queue(st.source, *reader, at, to, part)) {
                     // Tried with the piece's other such reads in one request (ReadQueued).
-                } else if (!block && s.Fetched(st.source, index)) {
-                    reader->ReadAt(at, to, part);
-                } else if (!block && tuning.cached && reader->ReadAtIfCached(at, to, part)) {
-                    // The system holds the piece already (a song read before, or copied to
-                    // a disk): no block is worth fetching for it.
                 } else {
-                    if (!block)
-                        block = Load(s, st.source, *reader, index);
-                    part = std::min(part, kBlockBytes - inBlock);
-                    std::memcpy(to, block->bytes + inBlock, part);
+                    part = ThroughBlocks(s, st.source, *reader, at, to, part, tuning.cached);
                 }
                 at += part;
             }
@@ -298,28 +287,40 @@ private:
             WaveReader* reader = Open(s, q.source);
             if (!reader)
                 return false;
-            std::uint64_t at = q.at;
-            unsigned char* to = q.to;
-            for (std::size_t rest = q.count; rest > 0;) {
-                const std::uint64_t fileAt = reader->DataStart() + at;
-                const std::uint64_t index = fileAt / kBlockBytes;
-                const auto inBlock = static_cast<std::size_t>(fileAt % kBlockBytes);
-                std::size_t part = std::min(rest, kBlockBytes - inBlock);
-                const Block* block = Cached(q.source, index);
-                if (!block && s.Fetched(q.source, index)) {
-                    part = rest;
-                    reader->ReadAt(at, to, part);
-                } else {
-                    if (!block)
-                        block = Load(s, q.source, *reader, index);
-                    std::memcpy(to, block->bytes + inBlock, part);
-                }
-                at += part;
-                to += part;
-                rest -= part;
-            }
+            for (std::size_t done = 0; done < q.count;)
+                done += ThroughBlocks(s, q.source, *reader, q.at + done, q.to + done,
+                                      q.count - done, false);
         }
         return true;
+    }
+
+    std::uint64_t BlockOf(const WaveReader& reader, std::uint64_t at) const {
+        return (reader.DataStart() + at) / kBlockBytes;
+    }
+
+    // Reads up to `count` bytes of a source at `at` into `to` by way of its blocks: from a
+    // block kept, straight into place where the block was read once before (the system keeps
+    // those bytes) or, with `ifCached`, where the system holds them anyway; else the block is
+    // fetched. Returns the bytes done: all of `count`, or up to the end of the block.
+    std::size_t ThroughBlocks(Shared& s, std::int32_t source, WaveReader& reader, std::uint64_t at,
+                              unsigned char* to, std::size_t count, bool ifCached) {
+        const std::uint64_t index = BlockOf(reader, at);
+        const Block* block = Cached(source, index);
+        if (!block) {
+            if (s.Fetched(source, index)) {
+                reader.ReadAt(at, to, count);
+                return count;
+            }
+            // The system holds the piece already (a song read before, or copied to a disk):
+            // no block is worth fetching for it.
+            if (ifCached && reader.ReadAtIfCached(at, to, count))
+                return count;
+            block = Load(s, source, reader, index);
+        }
+        const auto inBlock = static_cast<std::size_t>((reader.DataStart() + at) % kBlockBytes);
+        const std::size_t part = std::min(count, kBlockBytes - inBlock);
+        std::memcpy(to, block->bytes + inBlock, part);
+        return part;
     }
 
     WaveReader* Open(Shared& s, std::int32_t source) {
